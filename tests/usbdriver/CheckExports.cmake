@@ -1,0 +1,17 @@
+# Fails unless the library exports exactly the ten driver operations.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "nm could not read ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+set(exported "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  list(APPEND exported "${name}")
+endforeach()
+list(SORT exported)
+set(expected FT_Close FT_GetQueueStatus FT_ListDevices FT_Open FT_Purge FT_Read FT_ResetDevice
+    FT_SetTimeouts FT_SetUSBParameters FT_Write)
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "exported: ${exported}\nexpected: ${expected}")
+endif()

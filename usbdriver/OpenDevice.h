@@ -1,0 +1,98 @@
+// One opened bridge device: its file descriptor (raw mode, locked against
+// other users), its receive queue, time-outs and transfer sizes.
+//
+// Time-outs are in milliseconds, 0 meaning none (the default, and again after
+// a reset): a read returns when every byte asked for has arrived or the
+// time-out has run out, with FT_OK either way and the count telling which; a
+// write likewise stops at its time-out with FT_OK and the count sent. Waits
+// without a time-out still wake every kLivenessSlice to see whether the
+// device is there.
+//
+// A device that has gone (hang-up, end of file, I/O error, its virtual link
+// removed or pointing elsewhere, its tty gone) is noticed by every call that
+// has to wait or talk to the kernel; from then on it holds no descriptor (so
+// the replugged device can be opened again even while this object lives) and
+// its calls fail with FT_IO_ERROR (the queue status too). Bytes that arrived
+// before the loss stay in the queue: a read that they satisfy completely still
+// succeeds; a read that needs more gets them and FT_IO_ERROR.
+#ifndef USBDRIVER_OPENDEVICE_H
+#define USBDRIVER_OPENDEVICE_H
+
+#include "DeviceEntry.h"
+#include "DeviceList.h"
+#include "ReceiveQueue.h"
+#include "ftd2xx.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace usbdriver {
+
+class OpenDevice {
+  public:
+    // How long a wait without time-out sleeps before it checks whether the
+    // device is still attached.
+    static constexpr std::chrono::milliseconds kLivenessSlice{10};
+    static constexpr ULONG kDefaultInTransferSize = 4096;
+
+    struct OpenResult {
+        std::unique_ptr<OpenDevice> device;
+        FT_STATUS status = FT_OK;
+        std::string diagnostic; // set when device is null
+    };
+    static OpenResult Open(const DeviceEntry& entry, DeviceList& list);
+
+    ~OpenDevice();
+    OpenDevice(const OpenDevice&) = delete;
+    OpenDevice& operator=(const OpenDevice&) = delete;
+
+    FT_STATUS QueueStatus(DWORD* bytes);
+    FT_STATUS Read(void* buffer, DWORD count, DWORD* received);
+    FT_STATUS Write(const void* buffer, DWORD count, DWORD* sent);
+    FT_STATUS Purge(ULONG mask);
+    FT_STATUS Reset();
+    // 0 means no time-out: wait for as long as it takes.
+    FT_STATUS SetTimeouts(ULONG readMs, ULONG writeMs);
+    FT_STATUS SetUsbParameters(ULONG inSize, ULONG outSize);
+
+    // Called when the handle is closed: a read or write still waiting in
+    // another thread gives up at its next slice instead of waiting on.
+    void Abandon() { m_abandoned = true; }
+
+    // Gives up the descriptor and lock if the device has gone, without
+    // waiting for a caller that is busy with it. True when it has gone.
+    bool ReleaseIfGone();
+
+  private:
+    OpenDevice(const DeviceEntry& entry, DeviceList& list, int fd, unsigned removals);
+
+    using Clock = std::chrono::steady_clock;
+    // Moves what the kernel has into the queue without blocking; false when
+    // the device turned out to be gone.
+    bool Fill();
+    bool CheckAttached();
+    void MarkGone();
+    // Waits for readiness of the descriptor until deadline (or one slice).
+    void Wait(short events, bool timed, Clock::time_point deadline);
+    static bool ApplyLineSettings(int fd);
+
+    std::mutex m_mutex;
+    DeviceEntry m_entry;
+    DeviceList& m_list;
+    unsigned m_removalsAtOpen;
+    int m_fd;
+    bool m_gone = false;
+    std::atomic<bool> m_abandoned{false};
+    ReceiveQueue m_queue;
+    ULONG m_readTimeoutMs = 0;
+    ULONG m_writeTimeoutMs = 0;
+    ULONG m_inTransferSize = kDefaultInTransferSize;
+    ULONG m_outTransferSize = 0;
+};
+
+} // namespace usbdriver
+
+#endif
