@@ -1,0 +1,375 @@
+#include "VirtualScope.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace vscope {
+
+namespace {
+
+// Output tags: the reply of command n is 2n, its noise 2n + 1.
+std::uint64_t ReplyTag(std::uint64_t n) { return 2 * n; }
+std::uint64_t NoiseTag(std::uint64_t n) { return 2 * n + 1; }
+
+std::int64_t MsToUs(double ms) { return std::int64_t(ms * 1000.0 + 0.5); }
+
+constexpr std::size_t kScreenShortBytes = 4205;
+constexpr std::size_t kBootShortBytes = 3;
+
+}  // namespace
+
+sigset_t VirtualScope::ControlSignals() {
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2})
+        sigaddset(&mask, s);
+    return mask;
+}
+
+bool VirtualScope::BlockControlSignals() {
+    const sigset_t mask = ControlSignals();
+    return pthread_sigmask(SIG_BLOCK, &mask, nullptr) == 0;
+}
+
+VirtualScope::VirtualScope(const Options& options, EventLog& log)
+    : m_options(options), m_log(log), m_link(options.name), m_pacer(options.throughput) {
+    m_startUs = NowUs();
+}
+
+std::int64_t VirtualScope::NowUs() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string VirtualScope::Prepare() {
+    if (m_options.firmware == Options::Firmware::Screen)
+        return m_frames.Configure(m_options.picture, m_options.headerFill);
+    m_flash = std::make_unique<FlashModel>(
+        m_options.blocksPerSector, m_options.sectors,
+        m_options.flashInitialOld ? FlashModel::Fill::Old : FlashModel::Fill::Erased);
+    m_bootLoader = std::make_unique<BootLoaderFirmware>(*m_flash, m_options.eraseMs,
+                                                        m_options.programMs);
+    return {};
+}
+
+void VirtualScope::Fail(const std::string& what) {
+    std::fprintf(stderr, "virtual-scope: %s\n", what.c_str());
+    m_failed = true;
+}
+
+bool VirtualScope::Plug() {
+    const bool busy = m_options.busy || (m_firstPlug && m_options.busyForMs >= 0);
+    if (std::string error = m_link.Plug(busy); !error.empty()) {
+        Fail(error);
+        return false;
+    }
+    m_replugAtUs = -1;
+    m_log.Write("ev=plug link=" + m_link.LinkPath() + " pty=" + m_link.SlavePath());
+    if (busy) {
+        m_log.Write("ev=busy held=1");
+        if (!m_options.busy)
+            m_busyEndUs = NowUs() + MsToUs(m_options.busyForMs);
+    }
+    m_firstPlug = false;
+    return true;
+}
+
+void VirtualScope::Unplug() {
+    if (!m_link.IsPlugged())
+        return;
+    std::vector<OutputPacer::Done> done;
+    m_pacer.Abandon(done);
+    Finished(done);
+    // Commands still being worked on are lost with the device.
+    for (const Pending& p : m_pending)
+        LogReply(p.n, 0, '-', p.fault);
+    m_pending.clear();
+    m_inFlight.clear();
+    m_busyUntilUs = 0;
+    m_scanner.Reset();
+    m_parser.Reset();
+    m_busyEndUs = -1;
+    m_link.Unplug();
+    m_log.Write("ev=unplug");
+    if (m_options.replugAfterMs >= 0)
+        m_replugAtUs = NowUs() + MsToUs(m_options.replugAfterMs);
+}
+
+void VirtualScope::LogReply(std::uint64_t n, std::size_t bytes, char status, Fault fault) {
+    m_log.Write("ev=reply n=" + std::to_string(n) + " bytes=" + std::to_string(bytes) +
+                " status=" + std::string(1, status) + " fault=" + FaultName(fault));
+}
+
+void VirtualScope::AfterReply(std::uint64_t n) {
+    if (m_options.unplugAfterCommands && !m_unpluggedByCommands && n >= m_options.unplugAfterCommands) {
+        m_unpluggedByCommands = true;
+        m_unplugNow = true;
+    }
+}
+
+void VirtualScope::Finished(const std::vector<OutputPacer::Done>& done) {
+    for (const OutputPacer::Done& d : done) {
+        const std::uint64_t n = d.tag / 2;
+        if (d.tag == NoiseTag(n)) {
+            m_log.Write("ev=noise bytes=" + std::to_string(d.sent));
+            continue;
+        }
+        auto it = m_inFlight.find(n);
+        const InFlight info = it != m_inFlight.end() ? it->second : InFlight{'-', Fault::None};
+        if (it != m_inFlight.end())
+            m_inFlight.erase(it);
+        // A reply cut before its status byte carried no status.
+        const bool boot = m_options.firmware == Options::Firmware::BootLoader;
+        LogReply(n, d.sent, boot && d.sent < 3 ? '-' : info.status, info.fault);
+        AfterReply(n);
+    }
+}
+
+void VirtualScope::Command(std::uint64_t n, std::vector<std::uint8_t> reply, double deviceMs,
+                           bool endOfDownload) {
+    const bool boot = m_options.firmware == Options::Firmware::BootLoader;
+    const Fault fault = m_options.faults.At(n);
+    switch (fault) {
+    case Fault::Drop:
+        reply.clear();
+        break;
+    case Fault::Short:
+        reply.resize(boot ? kBootShortBytes : kScreenShortBytes);
+        break;
+    case Fault::Status:
+        if (boot)
+            reply[2] = 'X';
+        else
+            reply.resize(kScreenShortBytes);
+        break;
+    default:
+        break;
+    }
+    const std::int64_t now = NowUs();
+    const std::int64_t start = now > m_busyUntilUs ? now : m_busyUntilUs;
+    std::int64_t due = start + MsToUs(m_options.latencyMs + deviceMs);
+    if (fault == Fault::Late)
+        due += MsToUs(m_options.lateMs);
+    m_busyUntilUs = due;
+    const char status = boot && fault != Fault::Drop ? char(reply[2]) : '-';
+    m_pending.push_back(Pending{n, due, std::move(reply), status, fault, endOfDownload});
+}
+
+void VirtualScope::ReleaseDue(std::int64_t nowUs) {
+    while (!m_pending.empty() && m_pending.front().dueUs <= nowUs && m_link.IsPlugged()) {
+        Pending p = std::move(m_pending.front());
+        m_pending.pop_front();
+        if (p.endOfDownload)
+            WriteFlash();
+        if (p.fault == Fault::Drop) {
+            LogReply(p.n, 0, '-', p.fault);
+            AfterReply(p.n);
+            continue;
+        }
+        m_inFlight[p.n] = InFlight{p.status, p.fault};
+        m_pacer.Push(ReplyTag(p.n), std::move(p.reply));
+        if (p.fault == Fault::Noise) {
+            if (m_options.firmware == Options::Firmware::BootLoader)
+                m_pacer.Push(NoiseTag(p.n), {0x02, 0xFD, 0x41, 0x00, 0x00, 0x03});
+            else
+                m_pacer.Push(NoiseTag(p.n), {0x55});
+        }
+    }
+}
+
+void VirtualScope::Pump(std::int64_t nowUs) {
+    if (!m_link.IsPlugged() || m_pacer.Empty())
+        return;
+    std::vector<OutputPacer::Done> done;
+    const bool ok = m_pacer.Pump(m_link.MasterFd(), nowUs, done);
+    Finished(done);
+    if (!ok) {
+        std::fprintf(stderr, "virtual-scope: writing to the pseudo-terminal failed (%s); unplugging\n",
+                     std::strerror(errno));
+        Unplug();
+    }
+}
+
+void VirtualScope::WriteFlash() {
+    if (!m_flash || m_options.flashFile.empty())
+        return;
+    if (std::string error = m_flash->WriteFile(m_options.flashFile); !error.empty()) {
+        std::fprintf(stderr, "virtual-scope: %s\n", error.c_str());
+        return;
+    }
+    m_log.Write("ev=flash path=" + m_options.flashFile);
+}
+
+void VirtualScope::Receive(const std::uint8_t* bytes, std::size_t count) {
+    std::size_t ignored = 0;
+    if (m_options.firmware == Options::Firmware::Screen) {
+        const ScreenRequestScanner::Result r = m_scanner.Feed(bytes, count);
+        ignored = r.ignored;
+        if (ignored)
+            m_log.Write("ev=ignored bytes=" + std::to_string(ignored));
+        for (std::size_t i = 0; i < r.requests; ++i) {
+            const std::uint64_t n = ++m_commands;
+            m_log.Write("ev=cmd n=" + std::to_string(n) + " kind=screen");
+            Command(n, m_frames.Build(n), 0, false);
+        }
+        return;
+    }
+    std::vector<BootPacket> packets;
+    ignored = m_parser.Feed(bytes, count, packets);
+    if (ignored)
+        m_log.Write("ev=ignored bytes=" + std::to_string(ignored));
+    for (const BootPacket& packet : packets) {
+        const std::uint64_t n = ++m_commands;
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%02X", packet.code);
+        m_log.Write("ev=cmd n=" + std::to_string(n) + " code=" + code +
+                    " addr=" + std::to_string(packet.address) + " len=" + std::to_string(packet.length));
+        BootLoaderFirmware::Answer answer = m_bootLoader->Handle(packet);
+        Command(n, std::vector<std::uint8_t>(answer.reply.begin(), answer.reply.end()),
+                answer.deviceMs, answer.endOfDownload);
+    }
+}
+
+void VirtualScope::ReadMaster() {
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t n = read(m_link.MasterFd(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // EAGAIN: all read. The scope's own slave descriptor keeps EIO away.
+        std::size_t count = std::size_t(n);
+        bool unplug = false;
+        if (m_options.unplugAfterBytes && !m_unpluggedByBytes &&
+            m_receivedBytes + count >= m_options.unplugAfterBytes) {
+            count = std::size_t(m_options.unplugAfterBytes - m_receivedBytes);
+            m_unpluggedByBytes = true;
+            unplug = true;
+        }
+        m_receivedBytes += count;
+        Receive(buffer, count);
+        if (unplug) {
+            Unplug();
+            return;
+        }
+    }
+}
+
+int VirtualScope::Run() {
+    const sigset_t mask = ControlSignals();
+    if (sigprocmask(SIG_BLOCK, &mask, nullptr) != 0) {
+        Fail(std::string("cannot block the control signals: ") + std::strerror(errno));
+        return 1;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    const int sfd = signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (sfd < 0) {
+        Fail(std::string("cannot watch the control signals: ") + std::strerror(errno));
+        return 1;
+    }
+    bool running = Plug();
+    while (running && !m_failed) {
+        std::int64_t now = NowUs();
+        if (!m_link.IsPlugged() && m_replugAtUs >= 0 && now >= m_replugAtUs && !Plug())
+            break;
+        if (m_busyEndUs >= 0 && now >= m_busyEndUs) {
+            m_busyEndUs = -1;
+            if (std::string error = m_link.SetBusy(false); error.empty())
+                m_log.Write("ev=busy held=0");
+        }
+        ReleaseDue(now);
+        Pump(now);
+        if (m_unplugNow) {
+            // A hang-up discards what the host has not read yet, but a device
+            // that goes away after its reply had sent that reply: wait until
+            // the host has taken it (or give up after a while).
+            if (m_drainSinceUs < 0)
+                m_drainSinceUs = now;
+            const std::int64_t waited = now - m_drainSinceUs;
+            if ((waited >= 5000 && m_link.UnreadByHost() == 0) || waited >= 500000) {
+                m_unplugNow = false;
+                m_drainSinceUs = -1;
+                Unplug();
+                continue;
+            }
+        }
+
+        std::int64_t wake = -1;
+        auto consider = [&wake](std::int64_t t) {
+            if (t >= 0 && (wake < 0 || t < wake))
+                wake = t;
+        };
+        if (m_link.IsPlugged()) {
+            if (!m_pending.empty())
+                consider(m_pending.front().dueUs);
+            consider(m_pacer.NextWakeUs());
+        } else {
+            consider(m_replugAtUs);
+        }
+        consider(m_busyEndUs);
+        if (m_unplugNow)
+            consider(now + 1000);
+
+        pollfd fds[2] = {{sfd, POLLIN, 0}, {-1, 0, 0}};
+        nfds_t count = 1;
+        if (m_link.IsPlugged()) {
+            fds[1] = {m_link.MasterFd(), short(POLLIN | (m_pacer.Blocked() ? POLLOUT : 0)), 0};
+            count = 2;
+        }
+        timespec timeout{};
+        timespec* timeoutPtr = nullptr;
+        if (wake >= 0) {
+            const std::int64_t waitUs = wake > now ? wake - now : 0;
+            timeout.tv_sec = waitUs / 1000000;
+            timeout.tv_nsec = long(waitUs % 1000000) * 1000;
+            timeoutPtr = &timeout;
+        }
+        if (ppoll(fds, count, timeoutPtr, nullptr) < 0 && errno != EINTR) {
+            Fail(std::string("waiting for events failed: ") + std::strerror(errno));
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info;
+            while (read(sfd, &info, sizeof info) == ssize_t(sizeof info)) {
+                switch (info.ssi_signo) {
+                case SIGUSR1:
+                    Unplug();
+                    break;
+                case SIGUSR2:
+                    if (!m_link.IsPlugged() && !Plug())
+                        running = false;
+                    break;
+                default:
+                    running = false;
+                    break;
+                }
+            }
+        }
+        if (count == 2 && m_link.IsPlugged()) {
+            if (fds[1].revents & POLLOUT)
+                m_pacer.Unblock();
+            if (fds[1].revents & POLLIN)
+                ReadMaster();
+            else if (fds[1].revents & (POLLHUP | POLLERR)) {
+                // Should not happen while the scope holds its own slave open;
+                // do not spin on it.
+                usleep(1000);
+            }
+        }
+    }
+    close(sfd);
+    WriteFlash();
+    m_link.Unplug();
+    m_log.Write("ev=exit");
+    return m_failed ? 1 : 0;
+}
+
+}  // namespace vscope
