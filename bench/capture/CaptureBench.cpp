@@ -1,0 +1,130 @@
+// Frames per second in real time against the virtual scope's live demo at its default
+// link model, through the capture logic driven by a real 1 ms precise timer; then the
+// CPU share of the program while it only polls (scope attached, no capture running).
+#include "CaptureLink.h"
+#include "FrameReceiver.h"
+#include "SystemClock.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct QuietMessages : capture::MessagePort {
+    int shown = 0;
+    void ShowMessage(const QString& text) override {
+        ++shown;
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    bool AskYesNo(const QString&) override { return false; }
+};
+
+struct NoWindow : capture::WindowPort {
+    void InvalidateWindow() override {}
+};
+
+struct QtTimers : capture::TimerPort {
+    QTimer timer;
+    void StartTimer(int, int periodMs) override { timer.start(periodMs); }
+    void StopTimer(int) override { timer.stop(); }
+};
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void RunFor(int ms) {
+    QTimer::singleShot(ms, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    const std::string binDir = capture::DriverTable::ProgramSearchDirs().front();
+    char runtime[] = "/tmp/capture-bench-XXXXXX";
+    if (!mkdtemp(runtime))
+        return 2;
+    setenv("XDG_RUNTIME_DIR", runtime, 1);
+    const std::string link = std::string(runtime) + "/virtual-bridges/scope0";
+
+    const pid_t scope = fork();
+    if (scope == 0) {
+        const std::string program = binDir + "/virtual-scope";
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 500 && !std::filesystem::is_symlink(link); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!std::filesystem::is_symlink(link)) {
+        std::fprintf(stderr, "the virtual scope did not start (%s/virtual-scope)\n", binDir.c_str());
+        kill(scope, SIGTERM);
+        return 1;
+    }
+
+    capture::DriverTable driver;
+    capture::CaptureState state;
+    capture::ScreenCanvas canvas;
+    QuietMessages messages;
+    NoWindow window;
+    QtTimers timers;
+    capture::SystemClock clock;
+    capture::FrameReceiver receiver(state, driver, canvas, window, clock);
+    capture::CaptureLink captureLink(state, driver, receiver, canvas, messages, timers, clock,
+                                     capture::CaptureLink::Binding{});
+    timers.timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timers.timer, &QTimer::timeout,
+                     [&] { captureLink.OnCaptureTimer(capture::CaptureLink::kCaptureTimer); });
+    if (captureLink.OpenLink() != 1)
+        return 1;
+
+    unsigned ticks = 0;
+    QObject::connect(&timers.timer, &QTimer::timeout, [&] { ++ticks; });
+
+    constexpr int kRunMs = 5000;
+    receiver.StartRealTime();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    RunFor(kRunMs);
+    const double seconds = elapsed.nsecsElapsed() / 1e9;
+    const unsigned frames = receiver.FramesDrawn();
+    const unsigned streamTicks = ticks;
+    receiver.StopCapture();
+    RunFor(200);
+
+    ticks = 0;
+    const double cpuBefore = CpuSeconds();
+    elapsed.restart();
+    RunFor(kRunMs);
+    const double idleSeconds = elapsed.nsecsElapsed() / 1e9;
+    const double idleCpu = CpuSeconds() - cpuBefore;
+
+    std::printf("measurement                          value\n");
+    std::printf("real-time frames per second          %.1f  (%u frames in %.2f s, %u ticks)\n",
+                frames / seconds, frames, seconds, streamTicks);
+    std::printf(
+        "idle polling CPU share               %.2f %%  (%.3f s CPU in %.2f s, %u ticks, %.0f ticks/s)\n",
+        100.0 * idleCpu / idleSeconds, idleCpu, idleSeconds, ticks, ticks / idleSeconds);
+    std::printf("messages shown                       %d\n", messages.shown);
+
+    captureLink.CloseLink();
+    kill(scope, SIGTERM);
+    waitpid(scope, nullptr, 0);
+    std::filesystem::remove_all(runtime);
+    return 0;
+}

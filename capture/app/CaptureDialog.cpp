@@ -1,0 +1,224 @@
+#include "CaptureDialog.h"
+
+#include "AboutDialog.h"
+#include "DialogUnits.h"
+#include "MultiLineButton.h"
+
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
+
+namespace capture {
+
+namespace {
+struct ControlTemplate {
+    int id;
+    const char* text;
+    int x, y, width, height;
+    bool multiLine;
+};
+
+// Layout 102 in template (and tab) order.
+const ControlTemplate kControls[] = {
+    {1, "확인", 205, 202, 50, 14, false},          {2, "취소", 241, 202, 50, 14, false},
+    {1000, "Real Time", 76, 0, 37, 22, true},      {1001, "Zoom In", 0, 0, 37, 22, false},
+    {1002, "Screen Capture", 38, 0, 37, 22, true}, {1003, "Stop", 114, 0, 37, 22, false},
+    {1004, "Print", 152, 0, 37, 22, false},        {1005, "Save", 190, 0, 37, 22, false},
+};
+
+const char* const kAboutMenuText = "Quorvex 정보(&A)...";
+} // namespace
+
+QBrush ControlColors(int controlId, const QBrush& defaultBrush) {
+    if (controlId >= 1000 && controlId <= 1005)
+        return QBrush(QColor(128, 128, 128));
+    return defaultBrush;
+}
+
+CaptureDialog::CaptureDialog() : CaptureDialog(Options{}) {}
+
+CaptureDialog::CaptureDialog(Options options)
+    : QDialog(nullptr), m_options(std::move(options)), m_hIcon(),
+      m_qtMessages(this, [this](const std::function<void()>& show) { RunModal(show); }), m_qtChooser(this),
+      m_qtPrinter(this), m_messages(m_options.messages ? *m_options.messages : m_qtMessages),
+      m_receiver(m_state, m_options.driver ? *m_options.driver : DriverTable::Process(), m_canvas, *this,
+                 m_clock),
+      m_link(m_state, m_options.driver ? *m_options.driver : DriverTable::Process(), m_receiver, m_canvas,
+             m_messages, *this, m_clock, m_options.binding),
+      m_saver(m_options.chooser ? *m_options.chooser : m_qtChooser, m_messages),
+      m_printer(m_options.printer ? *m_options.printer : m_qtPrinter, m_messages) {
+    for (int side : {16, 32, 48, 64})
+        m_hIcon.addFile(QStringLiteral(":/quorvex/icon-%1.png").arg(side), QSize(side, side));
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, [this] { OnTick(); });
+    BuildLayout();
+}
+
+CaptureDialog::~CaptureDialog() {
+    if (m_linkOpened)
+        m_link.CloseLink();
+}
+
+void CaptureDialog::BuildLayout() {
+    setWindowTitle(QStringLiteral("Quorvex"));
+    const QFont font = layout::DialogFont(QStringLiteral("굴림"), 9);
+    setFont(font);
+    const layout::DialogUnits du(font);
+    for (const ControlTemplate& control : kControls) {
+        const QString text = QString::fromUtf8(control.text);
+        QPushButton* button =
+            control.multiLine ? new MultiLineButton(text, this) : new QPushButton(text, this);
+        button->setObjectName(QStringLiteral("button%1").arg(control.id));
+        button->setGeometry(du.Rect(control.x, control.y, control.width, control.height));
+        button->setAutoDefault(false);
+        QPalette palette = button->palette();
+        palette.setBrush(QPalette::Button, ControlColors(control.id, palette.brush(QPalette::Button)));
+        if (control.id >= 1000)
+            palette.setColor(QPalette::ButtonText, Qt::black);
+        button->setPalette(palette);
+    }
+    QPushButton* ok = Button(1);
+    ok->setDefault(true);
+    ok->hide();
+    Button(2)->hide();
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button(2), &QPushButton::clicked, this, &QDialog::reject);
+    connect(Button(1000), &QPushButton::clicked, this, [this] { m_receiver.StartRealTime(); });
+    connect(Button(1001), &QPushButton::clicked, this, [this] { ToggleZoom(); });
+    connect(Button(1002), &QPushButton::clicked, this, [this] { m_receiver.CaptureOnce(); });
+    connect(Button(1003), &QPushButton::clicked, this, [this] { m_receiver.StopCapture(); });
+    connect(Button(1004), &QPushButton::clicked, this, [this] { PrintImage(); });
+    connect(Button(1005), &QPushButton::clicked, this, [this] { SaveImage(); });
+}
+
+QPushButton* CaptureDialog::Button(int controlId) const {
+    return findChild<QPushButton*>(QStringLiteral("button%1").arg(controlId), Qt::FindDirectChildrenOnly);
+}
+
+bool CaptureDialog::OnInitDialog() {
+    setWindowIcon(m_hIcon);
+    setWindowTitle(QStringLiteral("Quorvex Ver 1.2"));
+    m_zoomed = 0;
+    const bool bound = m_link.OpenLink() == 1;
+    m_linkOpened = true;
+    move(0, 0);
+    SetOuterSize(kStartOuterSize);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->availableGeometry();
+        move(desktop.center() - QPoint(kStartOuterSize.width() / 2, kStartOuterSize.height() / 2));
+    }
+    Button(1000)->setFocus();
+    if (!bound)
+        setResult(QDialog::Accepted);
+    return bound;
+}
+
+int CaptureDialog::Run() {
+    if (!OnInitDialog())
+        return QDialog::Accepted;
+    return exec();
+}
+
+void CaptureDialog::SetOuterSize(QSize outer) {
+    // The frame's size is known only once the window manager has framed the window.
+    const QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize(0, 0);
+    setFixedSize(outer - frame);
+}
+
+void CaptureDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_sizedAfterShow) {
+        m_sizedAfterShow = true;
+        SetOuterSize(kStartOuterSize + (m_zoomed ? kZoomGrowth : QSize(0, 0)));
+    }
+}
+
+void CaptureDialog::ToggleZoom() {
+    const QRect outer = frameGeometry();
+    if (m_zoomed == 1) {
+        Button(1001)->setText(QStringLiteral("Zoom In"));
+        SetOuterSize(outer.size() - kZoomGrowth);
+        move(outer.topLeft());
+        m_zoomed = 0;
+    } else {
+        Button(1001)->setText(QStringLiteral("Zoom Out"));
+        SetOuterSize(outer.size() + kZoomGrowth);
+        move(outer.topLeft());
+        m_zoomed = 1;
+    }
+    update();
+}
+
+void CaptureDialog::paintEvent(QPaintEvent* event) {
+    if (m_canvas.IsCreated() && !isMinimized()) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        const QRect source = ScreenCanvas::kScreenArea;
+        const QRect target(kPictureOrigin, m_zoomed == 1 ? source.size() * 2 : source.size());
+        painter.drawImage(target, m_canvas.Image(), source);
+    }
+    QDialog::paintEvent(event);
+}
+
+void CaptureDialog::contextMenuEvent(QContextMenuEvent* event) {
+    // X11 and Wayland windows have no system menu; its about entry lives here.
+    QMenu menu(this);
+    menu.addSeparator();
+    QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
+    about->setData(kAboutCommand);
+    QAction* chosen = nullptr;
+    RunModal([&] { chosen = menu.exec(event->globalPos()); });
+    if (chosen)
+        ShowAboutBox(chosen->data().toInt());
+}
+
+void CaptureDialog::ShowAboutBox(int systemCommand) {
+    if ((systemCommand & 0xFFF0) != kAboutCommand)
+        return;
+    AboutDialog about;
+    RunModal([&] { about.exec(); });
+}
+
+void CaptureDialog::SaveImage() {
+    m_saver.SaveImage(m_canvas, m_zoomed);
+}
+
+void CaptureDialog::PrintImage() {
+    m_printer.PrintImage(m_canvas);
+}
+
+void CaptureDialog::RunModal(const std::function<void()>& show) {
+    if (m_tickDepth == 0 || !m_timer.isActive()) {
+        show();
+        return;
+    }
+    QTimer relay;
+    relay.setTimerType(Qt::PreciseTimer);
+    connect(&relay, &QTimer::timeout, this, [this] { OnTick(); });
+    relay.start(m_timer.interval());
+    show();
+}
+
+void CaptureDialog::OnTick() {
+    ++m_tickDepth;
+    m_link.OnCaptureTimer(CaptureLink::kCaptureTimer);
+    --m_tickDepth;
+}
+
+void CaptureDialog::InvalidateWindow() {
+    update();
+}
+
+void CaptureDialog::StartTimer(int id, int periodMs) {
+    if (id == CaptureLink::kCaptureTimer)
+        m_timer.start(periodMs);
+}
+
+void CaptureDialog::StopTimer(int id) {
+    if (id == CaptureLink::kCaptureTimer)
+        m_timer.stop();
+}
+
+} // namespace capture

@@ -1,0 +1,14 @@
+#include "QtFileChooser.h"
+
+#include <QFileDialog>
+
+namespace capture {
+
+std::optional<QString> QtFileChooser::ChooseSaveFile(const QString& filter) {
+    const QString path = QFileDialog::getSaveFileName(m_owner, QString(), QString(), filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+} // namespace capture

@@ -1,0 +1,74 @@
+#include "CaptureLink.h"
+
+#include <algorithm>
+
+namespace capture {
+
+CaptureLink::CaptureLink(CaptureState& state, DriverTable& driver, FrameReceiver& receiver,
+                         ScreenCanvas& canvas, MessagePort& messages, TimerPort& timers, ClockPort& clock,
+                         Binding binding)
+    : m_state(state), m_driver(driver), m_receiver(receiver), m_canvas(canvas), m_messages(messages),
+      m_timers(timers), m_clock(clock), m_binding(std::move(binding)) {}
+
+int CaptureLink::OpenLink() {
+    m_state.m_driverHandle = nullptr;
+    m_state.m_requestPending = 0;
+    m_state.m_singleShot = 0;
+    std::fill(m_state.m_receiveBuffer.begin(), m_state.m_receiveBuffer.end(), 0);
+
+    if (m_driver.BindDriverLibrary(m_binding.fileName, m_binding.searchDirs) != 1) {
+        m_messages.ShowMessage(QStringLiteral("USB drivers not installed."));
+        return 0;
+    }
+    m_driver.m_open(0, &m_state.m_driverHandle);
+    m_state.m_disconnected = 0;
+    m_canvas.CreateCanvas();
+    m_timers.StartTimer(kCaptureTimer, kCapturePeriodMs);
+    m_timerRunning = true;
+    return 1;
+}
+
+void CaptureLink::OnCaptureTimer(int timerId) {
+    if (timerId != kCaptureTimer)
+        return;
+    SuperviseLink();
+    m_receiver.ReceiveFrame();
+}
+
+void CaptureLink::SuperviseLink() {
+    DWORD count = 0;
+    if (m_driver.m_listDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK)
+        return;
+    if (count == 0 && m_state.m_disconnected == 0) {
+        // Set first: the ticks that run while the message is open must not repeat it.
+        m_state.m_disconnected = 1;
+        m_messages.ShowMessage(QStringLiteral("Could not connect to Scope on USB."));
+    } else if (count != 0 && m_state.m_disconnected == 1) {
+        m_state.m_disconnected = 0;
+        OpenDevice();
+    }
+}
+
+// The handle of the lost device is closed before reopening: left open it leaks a
+// descriptor per loss and can make the device refuse our own new open.
+void CaptureLink::OpenDevice() {
+    if (m_state.m_driverHandle != nullptr) {
+        m_driver.m_close(m_state.m_driverHandle);
+        m_state.m_driverHandle = nullptr;
+    }
+    m_driver.m_open(0, &m_state.m_driverHandle);
+}
+
+void CaptureLink::CloseLink() {
+    if (m_timerRunning) {
+        m_timers.StopTimer(kCaptureTimer);
+        m_timerRunning = false;
+    }
+    m_clock.Sleep(100);
+    if (m_state.m_driverHandle != nullptr && m_driver.m_close != nullptr) {
+        m_driver.m_close(m_state.m_driverHandle);
+        m_state.m_driverHandle = nullptr;
+    }
+}
+
+} // namespace capture

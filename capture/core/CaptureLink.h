@@ -1,0 +1,50 @@
+// Link start, the link watch of every tick and the close at window destruction:
+// tells the user once when the scope has gone and reopens it silently when it returns.
+#pragma once
+
+#include "CapturePorts.h"
+#include "CaptureState.h"
+#include "DriverTable.h"
+#include "FrameReceiver.h"
+#include "ScreenCanvas.h"
+
+#include <string>
+#include <vector>
+
+namespace capture {
+
+class CaptureLink {
+  public:
+    static constexpr int kCaptureTimer = 1;
+    static constexpr int kCapturePeriodMs = 1;
+
+    struct Binding {
+        std::string fileName = DriverTable::kLibraryFileName;
+        std::vector<std::string> searchDirs = DriverTable::ProgramSearchDirs();
+    };
+
+    CaptureLink(CaptureState& state, DriverTable& driver, FrameReceiver& receiver, ScreenCanvas& canvas,
+                MessagePort& messages, TimerPort& timers, ClockPort& clock, Binding binding);
+
+    // 1 when the driver is bound (device opened, canvas created, timer running); 0 after
+    // the user has been told that the drivers are missing.
+    int OpenLink();
+    void OnCaptureTimer(int timerId);
+    void SuperviseLink();
+    void CloseLink();
+
+  private:
+    void OpenDevice();
+
+    CaptureState& m_state;
+    DriverTable& m_driver;
+    FrameReceiver& m_receiver;
+    ScreenCanvas& m_canvas;
+    MessagePort& m_messages;
+    TimerPort& m_timers;
+    ClockPort& m_clock;
+    Binding m_binding;
+    bool m_timerRunning = false;
+};
+
+} // namespace capture

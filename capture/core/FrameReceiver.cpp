@@ -1,0 +1,123 @@
+#include "FrameReceiver.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace capture {
+
+namespace {
+const std::uint8_t kScreenRequest[3] = {0x51, 0x42, 0x0D};
+constexpr int kHeaderBytes = 10;
+constexpr int kLines = 240;
+constexpr int kPixelsPerLine = 280;
+constexpr int kBytesPerLine = 35;
+} // namespace
+
+FrameReceiver::FrameReceiver(CaptureState& state, DriverTable& driver, ScreenCanvas& canvas,
+                             WindowPort& window, ClockPort& clock)
+    : m_state(state), m_driver(driver), m_canvas(canvas), m_window(window), m_clock(clock) {}
+
+void FrameReceiver::StartRealTime() {
+    m_state.m_singleShot = 0;
+    RequestScreen();
+}
+
+void FrameReceiver::CaptureOnce() {
+    m_state.m_singleShot = 1;
+    RequestScreen();
+}
+
+void FrameReceiver::StopCapture() {
+    m_state.m_singleShot = 1;
+}
+
+void FrameReceiver::RequestScreen() {
+    if (m_state.m_requestPending != 0)
+        return;
+    m_state.m_requestPending = 1;
+    m_state.m_requestSentAt = m_clock.TickCount();
+    // Whatever is waiting now cannot belong to this request (a late reply, a stray
+    // byte); left in the queue it would keep the count from ever being 8410.
+    DWORD waiting = 0;
+    if (m_state.m_driverHandle != nullptr &&
+        m_driver.m_getQueueStatus(m_state.m_driverHandle, &waiting) == FT_OK && waiting > 0)
+        DiscardWaitingBytes(waiting);
+    DWORD written = 0;
+    m_driver.m_write(m_state.m_driverHandle, const_cast<std::uint8_t*>(kScreenRequest), 3, &written);
+}
+
+bool FrameReceiver::RequestStalled(DWORD waiting) {
+    // A complete frame is taken however late it is (the thread may have been held up).
+    if (m_state.m_requestPending != 1 || waiting == static_cast<DWORD>(kScreenFrameBytes))
+        return false;
+    if (waiting > static_cast<DWORD>(kScreenFrameBytes))
+        return true;
+    return m_clock.TickCount() - m_state.m_requestSentAt > kStalledRequestMs;
+}
+
+// The six bound entries have no purge, and binding must not come to depend on a
+// seventh; reading exactly the bytes reported waiting returns at once and has the
+// same effect.
+void FrameReceiver::DiscardWaitingBytes(DWORD waiting) {
+    std::vector<std::uint8_t> sink(std::min(waiting, kDrainChunkBytes));
+    DWORD read = 0;
+    m_driver.m_read(m_state.m_driverHandle, sink.data(), static_cast<DWORD>(sink.size()), &read);
+}
+
+void FrameReceiver::ReceiveFrame() {
+    if (m_state.m_driverHandle == nullptr)
+        return;
+    DWORD waiting = 0;
+    if (m_driver.m_getQueueStatus(m_state.m_driverHandle, &waiting) != FT_OK)
+        return;
+    if (RequestStalled(waiting)) {
+        if (waiting > 0)
+            DiscardWaitingBytes(waiting);
+        m_state.m_requestPending = 0;
+        if (m_state.m_singleShot == 0)
+            RequestScreen();
+        return;
+    }
+    if (static_cast<std::int32_t>(waiting) <= 0)
+        return;
+    if (m_state.m_requestPending != 1)
+        return;
+    if (waiting != static_cast<DWORD>(kScreenFrameBytes))
+        return;
+
+    FT_STATUS status = FT_OK;
+    for (int i = 0; i < kScreenFrameBytes; ++i) {
+        DWORD read = 0;
+        status = m_driver.m_read(m_state.m_driverHandle, &m_state.m_receiveBuffer[i], 1, &read);
+    }
+    m_state.m_requestPending = 0;
+    if (status != FT_OK)
+        return;
+    RenderFrame();
+    if (m_state.m_singleShot == 0)
+        RequestScreen();
+}
+
+void FrameReceiver::RenderFrame() {
+    m_canvas.Rectangle(ScreenCanvas::kScreenArea);
+    // Line L is canvas column 240 - L, its pixel P row 1 + P; written straight into
+    // the scan lines, a row at a time, since a set-pixel call per bit is the cost here.
+    if (!m_canvas.IsCreated())
+        return;
+    QImage& image = m_canvas.MutableImage();
+    const std::uint8_t* pixels = m_state.m_receiveBuffer.data() + kHeaderBytes;
+    const QRgb black = qRgb(0, 0, 0);
+    for (int p = 0; p < kPixelsPerLine; ++p) {
+        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(1 + p));
+        const int byteInLine = p / 8;
+        const std::uint8_t mask = static_cast<std::uint8_t>(0x80 >> (p % 8));
+        for (int line = 0; line < kLines; ++line) {
+            if (pixels[line * kBytesPerLine + byteInLine] & mask)
+                row[240 - line] = black;
+        }
+    }
+    ++m_framesDrawn;
+    m_window.InvalidateWindow();
+}
+
+} // namespace capture

@@ -1,0 +1,29 @@
+#include "ImagePrinter.h"
+
+#include "PrintLayout.h"
+
+namespace capture {
+
+ImagePrinter::ImagePrinter(PrinterPort& printer, MessagePort& messages)
+    : m_printer(printer), m_messages(messages) {}
+
+void ImagePrinter::PrintImage(const ScreenCanvas& canvas) {
+    if (!canvas.IsCreated())
+        return;
+    if (!m_printer.ChoosePrinter())
+        return;
+    // Taken once the dialog has closed; later frames do not reach this page.
+    const QImage picture = canvas.Picture();
+    QString reason;
+    if (!m_printer.BeginJob(&reason)) {
+        m_messages.ShowMessage(QStringLiteral("The picture could not be printed: %1.").arg(reason));
+        return;
+    }
+    const QSize printable = m_printer.PrintableSize();
+    const QRect target = PrintedPictureRect(printable.width(), printable.height());
+    if (!target.isEmpty())
+        m_printer.DrawPicture(picture, target);
+    m_printer.EndJob();
+}
+
+} // namespace capture

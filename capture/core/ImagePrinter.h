@@ -1,0 +1,36 @@
+// The Print command: one portrait page with the picture sized by PrintedPictureRect;
+// tells the user when printing could not start.
+#pragma once
+
+#include "CapturePorts.h"
+#include "ScreenCanvas.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace capture {
+
+class PrinterPort {
+  public:
+    virtual ~PrinterPort() = default;
+    // The print dialog; false when cancelled.
+    virtual bool ChoosePrinter() = 0;
+    // Forces portrait and starts the job and its page; false with a reason when it cannot.
+    virtual bool BeginJob(QString* reason) = 0;
+    virtual QSize PrintableSize() = 0;                                        // device pixels
+    virtual void DrawPicture(const QImage& picture, const QRect& target) = 0; // no smoothing
+    virtual void EndJob() = 0;
+};
+
+class ImagePrinter {
+  public:
+    ImagePrinter(PrinterPort& printer, MessagePort& messages);
+    void PrintImage(const ScreenCanvas& canvas);
+
+  private:
+    PrinterPort& m_printer;
+    MessagePort& m_messages;
+};
+
+} // namespace capture
