@@ -1,0 +1,194 @@
+#include "LoaderDialog.h"
+
+#include "AboutDialog.h"
+#include "DialogUnits.h"
+#include "FinishDialog.h"
+#include "LoaderControls.h"
+#include "LoaderTexts.h"
+#include "MessageText.h"
+
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+
+using namespace controls;
+
+namespace {
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/haldrin/icon-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+QString Text(const char* text) {
+    return QString::fromUtf8(text);
+}
+} // namespace
+
+LoaderDialog::LoaderDialog(FileChooser* chooser)
+    : QDialog(nullptr), m_timers([this](int id) { m_sequencer.OnLoaderTimer(id); }),
+      m_sequencer(m_link, m_timers, m_clock, *this, *this), m_hIcon(ProgramIcon()),
+      m_chooser(chooser ? chooser : &m_binChooser) {
+    // Title bar with the window menu and close box, no minimise or maximise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowTitle(Text(texts::kCaption));
+    setWindowIcon(m_hIcon);
+    BuildLayout();
+    m_sequencer.ResetWindow();
+    m_buttons[kExit]->setFocus();
+}
+
+LoaderDialog::~LoaderDialog() = default;
+
+void LoaderDialog::BuildLayout() {
+    setFont(layout::DialogFont(QString::fromUtf8("굴림"), 9));
+    const layout::DialogUnits du(font());
+    setFixedSize(du.Size(283, 161));
+
+    auto group = [&](const char* title, int x, int y, int w, int h) {
+        auto* box = new QGroupBox(Text(title), this);
+        box->setGeometry(du.Rect(x, y, w, h));
+        box->lower();
+    };
+    auto label = [&](const char* text, int x, int y, int w, int h) {
+        auto* l = new QLabel(Text(text), this);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        l->setGeometry(du.Rect(x, y, w, h));
+    };
+    auto bar = [&](int id, int x, int y, int w, int h) {
+        auto* b = new QProgressBar(this);
+        b->setObjectName(QString::number(id));
+        b->setGeometry(du.Rect(x, y, w, h));
+        b->setTextVisible(false);
+        b->setRange(0, 100);
+        b->setValue(0);
+        return b;
+    };
+
+    group("FILE INFO", 7, 7, 269, 41);
+    label("File Name:", 13, 17, 41, 11);
+    AddText(kFileName, "File Name:", 54, 17, 214, 15);
+    label("File Size:", 13, 34, 37, 11);
+    AddText(kFileSize, "File Size:", 54, 34, 216, 11);
+
+    group("TRANSFER INFO", 7, 53, 269, 82);
+    label("Transfer Rate:", 10, 65, 49, 11);
+    AddText(kTransferRate, "Transfer Rate:", 63, 65, 49, 8);
+    label("Error Count:", 10, 76, 52, 11);
+    AddText(kErrorCount, "Error Count:", 63, 76, 52, 11);
+    label("Estimated Time:", 143, 65, 57, 11);
+    AddText(kEstimatedTime, "Estimated Time:", 203, 65, 57, 8);
+    label("Elapsed Time:", 143, 76, 57, 11);
+    AddText(kElapsedTime, "Elapsed Time:", 203, 76, 57, 11);
+    AddText(kStatus, "Status", 42, 93, 227, 8);
+    label("SECTOR", 12, 107, 30, 8);
+    m_sectorBar = bar(kSectorBar, 43, 105, 228, 12);
+    label("TOTAL", 12, 121, 24, 8);
+    m_totalBar = bar(kTotalBar, 43, 119, 228, 12);
+
+    QPushButton* openBin = AddButton(kOpenBin, "Open BIN", 7, 140, 50, 14);
+    QPushButton* connectButton = AddButton(kConnect, "Connect", 62, 140, 50, 14);
+    QPushButton* exitButton = AddButton(kExit, "Exit", 226, 140, 50, 14);
+    setTabOrder(exitButton, openBin);
+    setTabOrder(openBin, connectButton);
+    connect(exitButton, &QPushButton::clicked, this, [this] { m_sequencer.OnExit(); });
+    connect(connectButton, &QPushButton::clicked, this, [this] { m_sequencer.OnConnect(); });
+    connect(openBin, &QPushButton::clicked, this, [this] { m_sequencer.OnOpenBin(); });
+}
+
+QLabel* LoaderDialog::AddText(int id, const char* text, int x, int y, int w, int h) {
+    const layout::DialogUnits du(font());
+    auto* l = new QLabel(Text(text), this);
+    // Static texts of the classic layouts sit at the top of their rectangle.
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    l->setObjectName(QString::number(id));
+    l->setGeometry(du.Rect(x, y, w, h));
+    m_texts[id] = l;
+    return l;
+}
+
+QPushButton* LoaderDialog::AddButton(int id, const char* text, int x, int y, int w, int h) {
+    const layout::DialogUnits du(font());
+    auto* b = new QPushButton(Text(text), this);
+    b->setObjectName(QString::number(id));
+    b->setGeometry(du.Rect(x, y, w, h));
+    // No default button: Enter must not press whichever button has the focus.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    b->setFocusPolicy(Qt::StrongFocus);
+    m_buttons[id] = b;
+    return b;
+}
+
+void LoaderDialog::contextMenuEvent(QContextMenuEvent* event) {
+    // X11 and Wayland offer no system menu to extend; the window's context
+    // menu carries the entry and routes its identifier the same way.
+    QMenu menu(this);
+    // The entry follows a separator as on the system menu; Qt draws no leading one.
+    menu.addSeparator();
+    QAction* about = menu.addAction(Text(texts::kAboutEntry));
+    about->setData(kAboutCommand);
+    if (QAction* chosen = menu.exec(event->globalPos()))
+        OnSysCommand(chosen->data().toInt());
+}
+
+void LoaderDialog::OnSysCommand(int id) {
+    if (IsAboutCommand(id)) {
+        AboutDialog about(m_hIcon, this);
+        about.exec();
+    }
+}
+
+void LoaderDialog::SetText(int control, const std::string& text) {
+    const auto found = m_texts.find(control);
+    if (found != m_texts.end())
+        found->second->setText(QString::fromStdString(text));
+}
+
+void LoaderDialog::EnableButton(int control, bool enabled) {
+    const auto found = m_buttons.find(control);
+    if (found != m_buttons.end())
+        found->second->setEnabled(enabled);
+}
+
+void LoaderDialog::SetBarRange(int control, int minimum, int maximum) {
+    QProgressBar* bar = control == kTotalBar ? m_totalBar : control == kSectorBar ? m_sectorBar : nullptr;
+    if (bar)
+        bar->setRange(minimum, maximum);
+}
+
+void LoaderDialog::SetBarPosition(int control, int position) {
+    QProgressBar* bar = control == kTotalBar ? m_totalBar : control == kSectorBar ? m_sectorBar : nullptr;
+    if (bar)
+        bar->setValue(position);
+}
+
+void LoaderDialog::ShowMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, Text(texts::kProgramName), MessageText(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool LoaderDialog::AskYesNo(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, Text(texts::kProgramName), MessageText(text),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    return box.exec() == QMessageBox::Yes;
+}
+
+LoaderPrompts::FinishChoice LoaderDialog::RunFinishDialog() {
+    FinishDialog dialog(m_hIcon, this);
+    return dialog.exec() == QDialog::Accepted ? FinishChoice::Finish : FinishChoice::Continue;
+}
+
+std::optional<std::string> LoaderDialog::ChooseFile() {
+    return m_chooser->Choose(this);
+}
+
+void LoaderDialog::EndDialog(DialogEnd end) {
+    done(end == DialogEnd::Ok ? QDialog::Accepted : QDialog::Rejected);
+}

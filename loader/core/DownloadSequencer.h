@@ -1,0 +1,64 @@
+// The download state machine of the loader window: a chain of one-shot step
+// timers, one boot-loader command per tick, from polling for the boot loader
+// to the completion dialog, with the shared error budget and the statistics.
+#pragma once
+
+#include "LoaderPrompts.h"
+#include "LoaderView.h"
+#include "ScopeLink.h"
+#include "StepTimers.h"
+#include "TickClock.h"
+
+#include <cstdint>
+
+class DownloadSequencer {
+  public:
+    DownloadSequencer(ScopeLink& link, StepTimers& timers, TickClock& clock, LoaderView& view,
+                      LoaderPrompts& prompts);
+
+    void OnLoaderTimer(int id);
+    void OnConnect();
+    void OnOpenBin();
+    void OnExit();
+    void ResetWindow();
+    void UpdateStatistics();
+
+    std::int32_t ErrorCount() const { return m_errorCount; }
+    std::int32_t SectorIndex() const { return m_sectorIndex; }
+    std::int32_t BlockIndex() const { return m_blockIndex; }
+    std::int32_t ImageBlocks() const { return m_imageBlocks; }
+    // From the start of a run with an image until the window is reset.
+    bool DownloadActive() const { return m_downloadActive; }
+
+  private:
+    int T() const { return m_link.ImageLength() / FirmwareImage::kBlockSize; }
+    int P() const { return m_link.BlocksPerSector(); }
+
+    void ConnectPoll();
+    void BootLoaderAnswered();
+    void StartRun();
+    void CapacityQuery();
+    void EraseSector();
+    void BlankCheck();
+    void SendData();
+    void Finish();
+    // Counts a failed erase, blank check or data step; retries it or halts.
+    void StepFailed(int stepId);
+
+    ScopeLink& m_link;
+    StepTimers& m_timers;
+    TickClock& m_clock;
+    LoaderView& m_view;
+    LoaderPrompts& m_prompts;
+
+    std::uint32_t m_startTick = 0;
+    std::int32_t m_errorCount = 0;
+    std::int32_t m_sectorIndex = 0;
+    std::int32_t m_blockIndex = 0;
+    std::int32_t m_imageBlocks = 0;
+
+    // A file selection is open: no second one may open on top of it.
+    bool m_selecting = false;
+    // The image must not change while this is set.
+    bool m_downloadActive = false;
+};

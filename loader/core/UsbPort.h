@@ -1,0 +1,35 @@
+// Thin wrappers around the driver handle of bridge device 0. No wrapper calls
+// the driver while no handle is open; no caller examines a driver status.
+#pragma once
+
+#include "DriverCalls.h"
+
+#include <cstdint>
+
+class UsbPort {
+  public:
+    explicit UsbPort(const DriverCalls& driver = DriverCalls::Linked());
+    // Leaves the handle as it is; the derived link decides about closing.
+    virtual ~UsbPort();
+    UsbPort(const UsbPort&) = delete;
+    UsbPort& operator=(const UsbPort&) = delete;
+
+    void Close();
+    void Purge(std::uint32_t mask);
+    void ResetDevice();
+    void SetTimeouts(std::uint32_t readTimeoutMs, std::uint32_t writeTimeoutMs);
+    void SetTransferSizes(std::uint32_t inSize);
+    void Write(const void* buffer, std::uint32_t count, std::uint32_t* sent);
+    void Read(void* buffer, std::uint32_t count, std::uint32_t* received);
+
+    // Closes first, always, then asks the driver for the number of attached devices.
+    int CountDevices();
+    // 0: no device listed; 1: device 0 opened; 2: listed but the open failed.
+    int Open();
+
+    bool IsOpen() const { return m_hDevice != nullptr; }
+
+  protected:
+    const DriverCalls& m_driver;
+    FT_HANDLE m_hDevice = nullptr;
+};
