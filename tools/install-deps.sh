@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building, testing and the demo need on Debian 12.
+set -euo pipefail
+packages=(
+  cmake make g++ pkg-config
+  qt6-base-dev libgl-dev          # Qt 6 Widgets, Gui, PrintSupport
+  libgtest-dev libgmock-dev       # the test framework
+  fonts-noto-cjk                  # Korean-capable dialog font
+  xvfb xauth                      # headless window tests and screenshots
+  poppler-utils imagemagick       # read printed PDFs and saved bitmaps back in tests
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole suite twice: a normal build (warnings are
+# errors) and a build under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+jobs=$(nproc)
+
+bash "$top/tools/install-deps.sh"
+
+run_suite() {
+  local tree=$1; shift
+  cmake -S "$top" -B "$tree" -DSCOPE_WERROR=ON "$@"
+  cmake --build "$tree" -j"$jobs"
+  (cd "$tree" && ctest --output-on-failure --timeout 300 -j"$jobs")
+}
+
+run_suite "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_suite "$build-asan" -DCMAKE_BUILD_TYPE=Debug -DSCOPE_SANITIZE=ON
