@@ -1,5 +1,7 @@
 #include "VirtualBridgeScanner.h"
 
+#include "BridgeFolder.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
@@ -27,16 +29,7 @@ std::string Absolute(const std::string& folder, const std::string& target) {
 } // namespace
 
 std::string VirtualBridgeScanner::BridgeFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime)
-        return std::string(runtime) + "/virtual-bridges";
-    std::error_code error;
-    std::string temp = std::filesystem::temp_directory_path(error).string();
-    if (error || temp.empty())
-        temp = "/tmp";
-    while (temp.size() > 1 && temp.back() == '/')
-        temp.pop_back();
-    return temp + "/virtual-bridges-" + std::to_string(getuid());
+    return VirtualBridgeFolder();
 }
 
 std::vector<DeviceEntry> VirtualBridgeScanner::Scan(const std::string& folder) {

@@ -1,5 +1,7 @@
 #include "VirtualScopeProcess.h"
 
+#include "BridgeFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -39,14 +41,7 @@ std::string DescribeStatus(int status) {
 }  // namespace
 
 std::string VirtualScopeProcess::BridgeDirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime)
-        return std::string(runtime) + "/virtual-bridges";
-    std::error_code ec;
-    std::string temp = std::filesystem::temp_directory_path(ec).string();
-    if (ec || temp.empty())
-        temp = "/tmp";
-    return temp + "/virtual-bridges-" + std::to_string(getuid());
+    return usbdriver::VirtualBridgeFolder();
 }
 
 VirtualScopeProcess::VirtualScopeProcess(std::vector<std::string> options, std::string name)

@@ -1,5 +1,7 @@
 #include "BridgeLink.h"
 
+#include "BridgeFolder.h"
+
 #include <cerrno>
 #include <csignal>
 #include <climits>
@@ -37,14 +39,7 @@ void BridgeLink::RemoveLinkOnCrash() {
 }
 
 std::string BridgeLink::Directory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime)
-        return std::string(runtime) + "/virtual-bridges";
-    std::error_code ec;
-    std::string temp = std::filesystem::temp_directory_path(ec).string();
-    if (ec || temp.empty())
-        temp = "/tmp";
-    return temp + "/virtual-bridges-" + std::to_string(getuid());
+    return usbdriver::VirtualBridgeFolder();
 }
 
 std::string BridgeLink::EnsureDirectory() const {
