@@ -6,12 +6,8 @@
 #include "ReceiveQueue.h"
 #include "UsbTtyScanner.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 
 namespace {
 
@@ -20,44 +16,38 @@ namespace fs = std::filesystem;
 TEST(ReceiveQueue, KeepsOrderAcrossTheWrapAndWhenFull) {
     usbdriver::ReceiveQueue queue;
     std::vector<uint8_t> chunk(usbdriver::ReceiveQueue::kCapacity / 3 + 7);
-    uint8_t next = 0;
-    uint8_t expected = 0;
+    uint8_t next = 0, expected = 0;
+    // Filled up, then drained by a chunk and a byte: the free span wraps round.
     for (int round = 0; round < 10; ++round) {
         size_t space = 0;
-        while (queue.Free() > 0) {
-            uint8_t* span = queue.FreeSpan(space);
-            ASSERT_GT(space, 0u);
+        for (uint8_t* span = queue.FreeSpan(space); space > 0; span = queue.FreeSpan(space)) {
             const size_t n = std::min(space, chunk.size());
             for (size_t i = 0; i < n; ++i)
                 span[i] = next++;
             queue.Commit(n);
         }
-        queue.FreeSpan(space);
-        EXPECT_EQ(space, 0u);
-        const size_t n = queue.Take(chunk.data(), chunk.size());
-        ASSERT_EQ(n, chunk.size());
-        for (size_t i = 0; i < n; ++i)
+        EXPECT_EQ(queue.Free(), 0u);
+        ASSERT_EQ(queue.Take(chunk.data(), chunk.size()), chunk.size());
+        for (size_t i = 0; i < chunk.size(); ++i)
             ASSERT_EQ(chunk[i], expected++) << "round " << round << " byte " << i;
         uint8_t one = 0;
         ASSERT_EQ(queue.Take(&one, 1), 1u);
         EXPECT_EQ(one, expected++);
     }
-    queue.Clear();
-    uint8_t one = 0;
-    EXPECT_EQ(queue.Take(&one, 1), 0u);
 }
 
+// The real bridges and the list of both kinds, over a sysfs tree of the test's own.
 class UsbTtyScan : public testing::Test {
   protected:
     void SetUp() override {
-        m_root = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "sysfs";
         fs::create_directories(m_root / "class/tty");
         fs::create_directories(m_root / "dev");
     }
+    void TearDown() override { fs::remove_all(m_root); }
     // A tty whose device is the interface of a USB device with that vendor.
     void AddUsbTty(const std::string& name, const std::string& vendor, const std::string& product) {
-        const fs::path usb = m_root / "devices/usb1" / ("1-" + name);
-        const fs::path interface = usb / (("1-" + name) + ":1.0");
+        const fs::path usb = m_root / "devices/usb1" / ("1-" + name),
+                       interface = usb / ("1-" + name + ":1.0");
         fs::create_directories(interface / name);
         std::ofstream(usb / "idVendor") << vendor << "\n";
         std::ofstream(usb / "product") << product << "\n";
@@ -68,11 +58,11 @@ class UsbTtyScan : public testing::Test {
     usbdriver::UsbTtyScanner Scanner() const {
         return usbdriver::UsbTtyScanner((m_root / "class/tty").string(), (m_root / "dev").string());
     }
-    void TearDown() override { fs::remove_all(m_root); }
-    fs::path m_root;
+    const fs::path m_root = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "sysfs";
 };
 
-TEST_F(UsbTtyScan, ListsBridgeVendorTtysInNaturalOrder) {
+TEST_F(UsbTtyScan, ListsBridgeVendorTtysInNaturalOrderAfterTheVirtualBridges) {
+    PtyPeer peer("scope0");
     AddUsbTty("ttyUSB10", "0403", "Scope B");
     AddUsbTty("ttyUSB2", "0403", "Scope A");
     AddUsbTty("ttyACM0", "2341", "Someone else's board");
@@ -81,44 +71,35 @@ TEST_F(UsbTtyScan, ListsBridgeVendorTtysInNaturalOrder) {
     AddUsbTty("ttyUSB3", "0403", "Scope C");
     fs::remove(m_root / "dev/ttyUSB3");
 
-    const auto entries = Scanner().Scan();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].serial, "ttyUSB2");
-    EXPECT_EQ(entries[0].node, (m_root / "dev/ttyUSB2").string());
-    EXPECT_EQ(entries[0].description, "Scope A");
-    EXPECT_FALSE(entries[0].isVirtual);
-    EXPECT_EQ(entries[1].serial, "ttyUSB10");
-    EXPECT_TRUE(Scanner().StillValid(entries[1]));
-    fs::remove_all(m_root / "class/tty/ttyUSB10");
-    EXPECT_FALSE(Scanner().StillValid(entries[1]));
-}
-
-TEST_F(UsbTtyScan, DeviceListPutsVirtualBridgesFirstAndFollowsTtyNodes) {
-    PtyPeer peer("scope0");
-    AddUsbTty("ttyUSB0", "0403", "Scope");
     usbdriver::DeviceList list(Scanner(), (m_root / "dev").string());
-    ASSERT_EQ(list.Count(), 2u);
+    ASSERT_EQ(list.Count(), 3u);
     EXPECT_TRUE(list.Entry(0)->isVirtual);
-    EXPECT_EQ(list.Entry(1)->serial, "ttyUSB0");
-    EXPECT_FALSE(list.Entry(2).has_value());
+    const usbdriver::DeviceEntry first = *list.Entry(1);
+    EXPECT_EQ(first.serial, "ttyUSB2");
+    EXPECT_EQ(first.node, (m_root / "dev/ttyUSB2").string());
+    EXPECT_EQ(first.description, "Scope A");
+    EXPECT_FALSE(first.isVirtual);
+    EXPECT_EQ(list.Entry(2)->serial, "ttyUSB10");
+    EXPECT_FALSE(list.Entry(3).has_value());
 
-    // The node goes with the unplugged bridge; the next listing sees it.
-    fs::remove(m_root / "dev/ttyUSB0");
-    EXPECT_EQ(list.Count(), 1u);
-    AddUsbTty("ttyUSB1", "0403", "Scope");
+    // The kernel forgets the unplugged tty and its node goes; the next listing sees it.
+    EXPECT_TRUE(Scanner().StillValid(first));
+    fs::remove_all(m_root / "class/tty/ttyUSB2");
+    EXPECT_FALSE(Scanner().StillValid(first));
+    fs::remove(m_root / "dev/ttyUSB2");
     EXPECT_EQ(list.Count(), 2u);
+    AddUsbTty("ttyUSB1", "0403", "Scope");
+    EXPECT_EQ(list.Count(), 3u);
     EXPECT_EQ(list.Entry(1)->serial, "ttyUSB1");
 }
 
-TEST(NaturalOrder, NumbersCompareByValue) {
-    using usbdriver::UsbTtyScanner;
-    EXPECT_TRUE(UsbTtyScanner::NaturalLess("ttyUSB2", "ttyUSB10"));
-    EXPECT_FALSE(UsbTtyScanner::NaturalLess("ttyUSB10", "ttyUSB2"));
-    EXPECT_TRUE(UsbTtyScanner::NaturalLess("ttyACM9", "ttyUSB0"));
-    EXPECT_TRUE(UsbTtyScanner::NaturalLess("ttyUSB", "ttyUSB0"));
-    EXPECT_FALSE(UsbTtyScanner::NaturalLess("ttyUSB1", "ttyUSB1"));
-    EXPECT_TRUE(UsbTtyScanner::NaturalLess("ttyUSB01", "ttyUSB1") !=
-                UsbTtyScanner::NaturalLess("ttyUSB1", "ttyUSB01"));
+TEST(NaturalOrder, NumbersCompareByValueInAStrictOrder) {
+    const auto less = usbdriver::UsbTtyScanner::NaturalLess;
+    EXPECT_TRUE(less("ttyUSB2", "ttyUSB10") && !less("ttyUSB10", "ttyUSB2"));
+    EXPECT_TRUE(less("ttyACM9", "ttyUSB0") && less("ttyUSB", "ttyUSB0"));
+    EXPECT_FALSE(less("ttyUSB1", "ttyUSB1"));
+    // Equal values that differ in leading zeros still sort one way only.
+    EXPECT_NE(less("ttyUSB01", "ttyUSB1"), less("ttyUSB1", "ttyUSB01"));
 }
 
 } // namespace

@@ -1,35 +1,89 @@
 // The far side of a virtual bridge for driver tests: a pseudo-terminal whose
 // master the test holds, and a link to its slave in the bridge folder, as the
-// virtual scope makes them.
+// virtual scope makes them. Also what the driver tests share.
 #ifndef TESTS_USBDRIVER_PTYPEER_H
 #define TESTS_USBDRIVER_PTYPEER_H
 
-#include <cstdint>
+#include "VirtualBridgeScanner.h"
+#include "ftd2xx.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
+#include <poll.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
+
+using Bytes = std::vector<uint8_t>;
 
 class PtyPeer {
   public:
-    // Creates the pseudo-terminal and, unless name is empty, the link.
-    explicit PtyPeer(const std::string& name = "scope0");
-    ~PtyPeer();
+    // Unless name is empty, the slave is linked under that name.
+    explicit PtyPeer(const std::string& name = "scope0") {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        char path[128] = {};
+        EXPECT_TRUE(m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0 &&
+                    ptsname_r(m_master, path, sizeof path) == 0);
+        m_slave = path;
+        if (!name.empty())
+            Link(name);
+    }
+    ~PtyPeer() {
+        Unlink();
+        CloseMaster();
+    }
     PtyPeer(const PtyPeer&) = delete;
     PtyPeer& operator=(const PtyPeer&) = delete;
 
-    // $XDG_RUNTIME_DIR/virtual-bridges (or its fallback), created if missing.
-    static std::string BridgeFolder();
-
-    void Link(const std::string& name);
-    void Unlink();
-    // Closes the master: the slave side hangs up. The link stays (dangling).
-    void CloseMaster();
-
-    void Send(const std::vector<uint8_t>& bytes);
-    // Whatever the driver sent, waiting up to timeoutMs for count bytes.
-    std::vector<uint8_t> Receive(size_t count, int timeoutMs = 2000);
-
+    // The library's folder, created if missing.
+    static std::string BridgeFolder() {
+        const std::string folder = usbdriver::VirtualBridgeScanner::BridgeFolder();
+        mkdir(folder.c_str(), 0700);
+        return folder;
+    }
+    void Link(const std::string& name) {
+        m_link = BridgeFolder() + "/" + name;
+        EXPECT_EQ(symlink(m_slave.c_str(), m_link.c_str()), 0) << m_link;
+    }
+    void Unlink() {
+        if (!m_link.empty())
+            unlink(m_link.c_str());
+        m_link.clear();
+    }
+    // The slave side hangs up; a link stays, dangling.
+    void CloseMaster() {
+        if (m_master >= 0)
+            close(m_master);
+        m_master = -1;
+    }
+    // Small enough for the kernel buffer, so one write takes it all.
+    void Send(const Bytes& bytes) {
+        EXPECT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // What the driver sent: up to count bytes, until none came for timeoutMs.
+    Bytes Receive(size_t count, int timeoutMs = 2000) {
+        Bytes bytes(count);
+        size_t done = 0;
+        pollfd item{m_master, POLLIN, 0};
+        while (done < count && poll(&item, 1, timeoutMs) > 0) {
+            const ssize_t got = read(m_master, bytes.data() + done, count - done);
+            if (got <= 0)
+                break;
+            done += static_cast<size_t>(got);
+        }
+        bytes.resize(done);
+        return bytes;
+    }
     const std::string& SlavePath() const { return m_slave; }
-    const std::string& LinkPath() const { return m_link; }
     int Master() const { return m_master; }
 
   private:
@@ -37,5 +91,100 @@ class PtyPeer {
     std::string m_slave;
     std::string m_link;
 };
+
+// A peer with device 0 opened on it.
+struct OpenedPeer : PtyPeer {
+    FT_HANDLE handle = nullptr;
+    OpenedPeer() { EXPECT_EQ(FT_Open(0, &handle), FT_OK); }
+    ~OpenedPeer() { FT_Close(handle); }
+};
+
+inline DWORD DeviceCount() {
+    DWORD count = 0xDEAD;
+    EXPECT_EQ(FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+    return count;
+}
+
+// The bytes a read gave, once it ended with the expected status.
+inline Bytes Read(FT_HANDLE handle, DWORD count, FT_STATUS expected = FT_OK) {
+    Bytes bytes(count);
+    DWORD got = 0xDEAD;
+    EXPECT_EQ(FT_Read(handle, bytes.data(), count, &got), expected);
+    bytes.resize(std::min(got, count));
+    return bytes;
+}
+
+// A failed write may have sent part; a write that succeeded sent it all.
+inline FT_STATUS Write(FT_HANDLE handle, Bytes bytes) {
+    DWORD written = 0xDEAD;
+    const FT_STATUS status = FT_Write(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written);
+    EXPECT_TRUE(status != FT_OK || written == bytes.size()) << written;
+    return status;
+}
+
+// Does something after a delay, while the test waits in a call.
+inline std::thread After(int delayMs, std::function<void()> action) {
+    return std::thread([delayMs, action] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        action();
+    });
+}
+
+inline DWORD Queued(FT_HANDLE handle) {
+    DWORD queued = 0xDEAD;
+    EXPECT_EQ(FT_GetQueueStatus(handle, &queued), FT_OK);
+    return queued;
+}
+
+// Polls the queue status like the capture program does on its 1 ms timer,
+// until it holds the expected count, which it must never pass.
+inline DWORD QueuedReaches(FT_HANDLE handle, DWORD expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    DWORD queued = Queued(handle);
+    for (; queued < expected && std::chrono::steady_clock::now() < deadline; queued = Queued(handle))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_LE(queued, expected);
+    return queued;
+}
+
+// Opening device number must fail with that status, leave the handle as it
+// was, and say so in one line holding every fragment.
+inline void ExpectRefused(int number, FT_STATUS expected, const std::vector<std::string>& fragments) {
+    const FT_HANDLE untouched = reinterpret_cast<FT_HANDLE>(uintptr_t{0x5A5A});
+    FT_HANDLE handle = untouched;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(FT_Open(number, &handle), expected);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(handle, untouched);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    for (const std::string& fragment : fragments)
+        EXPECT_NE(said.find(fragment), std::string::npos) << fragment << " not in: " << said;
+}
+
+// Runs body in a forked child, another program using the library, as user
+// nobody when asked (and running as root). True when its expectations held.
+inline bool InChild(bool asNobody, const std::function<void()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (asNobody && geteuid() == 0) {
+            // Nobody may list the bridge folder, but the node's rights decide the open.
+            chmod(std::getenv("XDG_RUNTIME_DIR"), 0755);
+            chmod(PtyPeer::BridgeFolder().c_str(), 0755);
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(2);
+        }
+        // Only failures of its own count: the test may have failed before the fork.
+        const testing::TestResult& result = *testing::UnitTest::GetInstance()->current_test_info()->result();
+        const int before = result.total_part_count();
+        body();
+        for (int i = before; i < result.total_part_count(); ++i)
+            if (result.GetTestPartResult(i).failed())
+                _exit(1);
+        _exit(0);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 #endif
