@@ -20,8 +20,6 @@ public:
 
     unsigned BlocksPerSector() const { return m_blocksPerSector; }
     unsigned SectorCount() const { return m_sectorCount; }
-    std::size_t SizeBytes() const { return m_bytes.size(); }
-    const std::vector<std::uint8_t>& Bytes() const { return m_bytes; }
 
     Result EraseSector(unsigned sector);
     Result BlankCheck(unsigned sector) const;
