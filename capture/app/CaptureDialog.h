@@ -57,7 +57,6 @@ class CaptureDialog : public QDialog, private WindowPort, private TimerPort {
     QPushButton* Button(int controlId) const;
     int Zoomed() const { return m_zoomed; }
     const CaptureState& State() const { return m_state; }
-    const ScreenCanvas& Canvas() const { return m_canvas; }
     FrameReceiver& Receiver() { return m_receiver; }
 
     // Runs a modal box so that timer 1 keeps ticking behind it even when the box was

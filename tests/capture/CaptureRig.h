@@ -1,72 +1,77 @@
-// The capture logic wired to the real driver library (bound by the real binder)
-// with recording message, window and timer services, for tests without a window.
+// The capture logic bound to a real driver library by the real binder, with recording
+// message, window and timer services, for tests without a window.
 #pragma once
 
 #include "CaptureLink.h"
-#include "FrameReceiver.h"
 #include "SystemClock.h"
+#include "VirtualScopeProcess.h"
 
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
-#include <string>
+#include <thread>
 
 namespace capturetest {
 
-std::string BinDirectory();
-std::string SubstituteDirectory(const std::string& variant);
+// Virtual scope options for tests where the link model does not matter.
+inline std::vector<std::string> FastLink(std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {"--throughput", "0", "--latency-ms", "0"});
+    return more;
+}
 
-struct RecordingMessages : capture::MessagePort {
+struct RecordingPorts : capture::MessagePort, capture::WindowPort, capture::TimerPort {
     QStringList shown;
-    std::function<void()> whileShown; // runs "behind" the box, like timer ticks in a nested loop
     bool answerYes = true;
-    void ShowMessage(const QString& text) override;
-    bool AskYesNo(const QString& question) override;
-};
-
-struct CountingWindow : capture::WindowPort {
     int invalidations = 0;
+    bool timerRunning = false;
+    void ShowMessage(const QString& text) override { shown << text; }
+    bool AskYesNo(const QString& question) override {
+        shown << question;
+        return answerYes;
+    }
     void InvalidateWindow() override { ++invalidations; }
+    void StartTimer(int, int) override { timerRunning = true; }
+    void StopTimer(int) override { timerRunning = false; }
 };
 
-struct RecordingTimers : capture::TimerPort {
-    bool running = false;
-    int period = 0;
-    void StartTimer(int id, int periodMs) override;
-    void StopTimer(int id) override;
-};
-
-// Real time, but the clock can be pushed forward to reach time-outs without waiting.
-struct AdjustableClock : capture::SystemClock {
-    std::uint32_t offset = 0;
-    std::uint32_t TickCount() override { return capture::SystemClock::TickCount() + offset; }
-};
-
-class CaptureRig {
-  public:
-    explicit CaptureRig(const std::string& libraryDir = BinDirectory(),
-                        const std::string& fileName = capture::DriverTable::kLibraryFileName);
-
+struct CaptureRig : RecordingPorts, capture::SystemClock {
+    explicit CaptureRig(const std::string& dir = SCOPE_BIN_DIR, const std::string& file = "libftd2xx.so")
+        : link(state, driver, receiver, canvas, *this, *this, *this, {file, {dir}}) {}
+    // Real time, but it can be pushed forward to reach time-outs without waiting.
+    std::uint32_t TickCount() override { return capture::SystemClock::TickCount() + clockOffset; }
     int Open() { return link.OpenLink(); }
     void Tick() { link.OnCaptureTimer(capture::CaptureLink::kCaptureTimer); }
     // Ticks about once a millisecond until done() holds; false after timeoutMs.
-    bool TickUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-    void TickFor(int ms);
+    bool TickUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            Tick();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return done();
+    }
+    void TickFor(int ms) {
+        TickUntil([] { return false; }, ms);
+    }
+    bool TickUntilFrames(unsigned n) {
+        return TickUntil([&] { return receiver.FramesDrawn() >= n; });
+    }
 
     capture::DriverTable driver;
     capture::CaptureState state;
     capture::ScreenCanvas canvas;
-    RecordingMessages messages;
-    CountingWindow window;
-    RecordingTimers timers;
-    AdjustableClock clock;
-    capture::FrameReceiver receiver;
+    std::uint32_t clockOffset = 0;
+    capture::FrameReceiver receiver{state, driver, canvas, *this, *this};
     capture::CaptureLink link;
 };
 
-// Screen requests the virtual scope has logged.
-int ScreenRequests(const std::vector<std::string>& logLines);
-// Open file descriptors of this process.
-int OpenDescriptors();
+inline int BlackPixels(const QImage& image, const QRect& area) {
+    int black = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            black += (image.pixel(x, y) & 0xFFFFFF) == 0;
+    return black;
+}
 
 } // namespace capturetest
