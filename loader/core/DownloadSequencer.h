@@ -26,9 +26,6 @@ class DownloadSequencer {
     std::int32_t ErrorCount() const { return m_errorCount; }
     std::int32_t SectorIndex() const { return m_sectorIndex; }
     std::int32_t BlockIndex() const { return m_blockIndex; }
-    std::int32_t ImageBlocks() const { return m_imageBlocks; }
-    // From the start of a run with an image until the window is reset.
-    bool DownloadActive() const { return m_downloadActive; }
 
   private:
     int T() const { return m_link.ImageLength() / FirmwareImage::kBlockSize; }

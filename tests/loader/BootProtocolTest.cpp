@@ -1,148 +1,104 @@
 // The boot loader's packets and replies, through the real ScopeLink and driver
 // library against the virtual scope's boot-loader firmware.
 #include "BootPacket.h"
-#include "LoaderTestFiles.h"
-#include "RecordingDriver.h"
+#include "LoaderTestKit.h"
 #include "ScopeLink.h"
-#include "VirtualScopeProcess.h"
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <thread>
-
-using loadertest::BootLoaderOptions;
-using loadertest::CommandsInLog;
-using loadertest::TempFolder;
+using namespace loadertest;
 using testsupport::VirtualScopeProcess;
+using B = BootPacket;
 
-namespace {
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    char byte[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(byte, sizeof byte, "%02X ", b);
-        text += byte;
-    }
-    if (!text.empty())
-        text.pop_back();
-    return text;
-}
-} // namespace
-
-TEST(BootPacket, CommandPacketsAreFramedBigEndian) {
-    EXPECT_EQ(Hex(BootPacket::Build(BootPacket::kHello, 0, 0, nullptr)), "02 FF 00 00 00 00 03");
-    EXPECT_EQ(Hex(BootPacket::Build(BootPacket::kEraseSector, 3, 0, nullptr)), "02 FE 00 03 00 00 03");
-    EXPECT_EQ(Hex(BootPacket::Build(BootPacket::kBlankCheck, 3, 0, nullptr)), "02 FC 00 03 00 00 03");
-    EXPECT_EQ(Hex(BootPacket::Build(BootPacket::kEndDownload, 0, 0, nullptr)), "02 FB 00 00 00 00 03");
-    EXPECT_EQ(Hex(BootPacket::Build(BootPacket::kQueryGeometry, 0, 0, nullptr)), "02 FA 00 00 00 00 03");
-    // Only the low 16 bits of the address travel.
-    EXPECT_EQ(Hex(BootPacket::Build(BootPacket::kEraseSector, 65536, 0, nullptr)), "02 FE 00 00 00 00 03");
-    EXPECT_EQ(Hex(BootPacket::Build(BootPacket::kEraseSector, 0x12345, 0, nullptr)), "02 FE 23 45 00 00 03");
-}
-
-TEST(BootPacket, DataPacketCarriesTheBlockUnchanged) {
-    std::vector<std::uint8_t> block(2048, 0x03);
-    block[0] = 0x02;
-    block[2047] = 0x02;
-    const auto packet = BootPacket::Build(BootPacket::kProgramBlock, 291, 2048, block.data());
-    ASSERT_EQ(packet.size(), 2055u);
-    EXPECT_EQ(Hex({packet.begin(), packet.begin() + 6}), "02 FD 01 23 08 00");
-    EXPECT_TRUE(std::equal(block.begin(), block.end(), packet.begin() + 6));
-    EXPECT_EQ(packet.back(), 0x03);
+TEST(BootPacket, PacketsAreFramedBigEndianWithTheLow16AddressBits) {
+    const std::tuple<std::uint8_t, int, Bytes> cases[] = {
+        {B::kHello, 0, {0x02, 0xFF, 0, 0, 0, 0, 0x03}},
+        {B::kEraseSector, 3, {0x02, 0xFE, 0, 3, 0, 0, 0x03}},
+        {B::kBlankCheck, 3, {0x02, 0xFC, 0, 3, 0, 0, 0x03}},
+        {B::kEndDownload, 0, {0x02, 0xFB, 0, 0, 0, 0, 0x03}},
+        {B::kQueryGeometry, 0, {0x02, 0xFA, 0, 0, 0, 0, 0x03}},
+        {B::kEraseSector, 65536, {0x02, 0xFE, 0, 0, 0, 0, 0x03}},
+        {B::kEraseSector, 0x12345, {0x02, 0xFE, 0x23, 0x45, 0, 0, 0x03}}};
+    for (const auto& [code, address, expected] : cases)
+        EXPECT_EQ(B::Build(code, address, 0, nullptr), expected);
+    Bytes block(2048, 0x03);
+    block[0] = block[2047] = 0x02;
+    const Bytes data = B::Build(B::kProgramBlock, 291, 2048, block.data());
+    ASSERT_EQ(data.size(), 2055u);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 6), (Bytes{0x02, 0xFD, 0x01, 0x23, 0x08, 0x00}));
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), data.begin() + 6));
+    EXPECT_EQ(data.back(), 0x03);
 }
 
 TEST(ScopeLinkCommands, WithoutAnOpenHandleNothingIsWrittenAndEveryCommandGivesZero) {
-    loadertest::RecordedCalls().clear();
-    ScopeLink link(loadertest::RecordingDriver());
-    EXPECT_EQ(link.EraseSector(0), 0);
-    EXPECT_EQ(link.BlankCheck(0), 0);
-    EXPECT_EQ(link.SendData(0), 0);
-    EXPECT_EQ(link.EndDownload(), 0);
+    recordedCalls.clear();
+    ScopeLink link(RecordingDriver());
+    EXPECT_EQ(link.EraseSector(0) + link.BlankCheck(0) + link.SendData(0) + link.EndDownload(), 0);
     EXPECT_EQ(link.QueryGeometry(), 0);
     link.Close();
-    EXPECT_TRUE(loadertest::RecordedCalls().empty());
+    EXPECT_TRUE(recordedCalls.empty());
 }
 
 TEST(ScopeLinkCommands, GeometryQueryComparesTheFlashWithThePaddedImage) {
     TempFolder folder;
-    VirtualScopeProcess scope(BootLoaderOptions(16, 32, folder.Path("flash.bin")));
-    ScopeLink link;
-    ASSERT_EQ(link.Connect(), 1);
-
-    // 16 x 32 blocks = 1,048,576 bytes: fits an image of exactly that padded length.
-    loadertest::WriteBytes(folder.Path("fits.bin"), loadertest::Pattern(1046528, 1));
-    ASSERT_EQ(link.LoadImage(folder.Path("fits.bin")).outcome, ImageLoad::Outcome::Loaded);
-    ASSERT_EQ(link.ImageLength(), 1048576);
-    EXPECT_EQ(link.QueryGeometry(), 1);
-    EXPECT_EQ(link.BlocksPerSector(), 16);
-    EXPECT_EQ(link.SectorCount(), 32);
-
-    loadertest::WriteBytes(folder.Path("big.bin"), loadertest::Pattern(1048576, 1));
-    ASSERT_EQ(link.LoadImage(folder.Path("big.bin")).outcome, ImageLoad::Outcome::Loaded);
-    ASSERT_EQ(link.ImageLength(), 1050624);
-    EXPECT_EQ(link.QueryGeometry(), 0);
-    EXPECT_EQ(link.BlocksPerSector(), 16);
-    EXPECT_EQ(link.SectorCount(), 32);
-
-    // A refused block index never reaches the wire.
-    EXPECT_EQ(link.SendData(4096), 0);
-    EXPECT_EQ(link.SendData(-1), 0);
-    const auto commands = CommandsInLog(scope.LogLines());
-    EXPECT_EQ(commands, (std::vector<std::string>{"hello", "FA:0", "FA:0"}));
-}
-
-TEST(ScopeLinkCommands, ShortAndWrongRepliesAreFailures) {
-    TempFolder folder;
-    // Commands: 1 hello, 2 geometry ('A'), 3 geometry status 'X', 4 erase with 3 bytes only.
+    // 1 hello, 2-3 geometry, 4 geometry with status 'X', 5 geometry, 6-7 erase, 7 with 3 bytes only.
     VirtualScopeProcess scope(
-        BootLoaderOptions(4, 4, folder.Path("flash.bin"), {"--fault", "status@3", "--fault", "short@4"}));
-    ScopeLink link;
+        BootLoaderOptions(16, 32, folder.Path("flash.bin"), {"--fault", "status@4", "--fault", "short@7"}));
+    ScopeLink link(RecordingDriver());
     ASSERT_EQ(link.Connect(), 1);
-    EXPECT_EQ(link.QueryGeometry(), 1);
-    EXPECT_EQ(link.BlocksPerSector(), 4);
+    // 16 x 32 blocks = 1,048,576 bytes, the padded length of the first file but not of the second.
+    for (const auto& [fileLength, imageLength, fits] :
+         {std::tuple{1046528, 1048576, 1}, {1048576, 1050624, 0}}) {
+        WriteBytes(folder.Path("image.bin"), Pattern(static_cast<std::size_t>(fileLength), 1));
+        ASSERT_EQ(link.LoadImage(folder.Path("image.bin")).outcome, ImageLoad::Outcome::Loaded);
+        ASSERT_EQ(link.ImageLength(), imageLength);
+        EXPECT_EQ(link.QueryGeometry(), fits);
+        EXPECT_EQ(link.BlocksPerSector(), 16);
+        EXPECT_EQ(link.SectorCount(), 32);
+    }
+    // A reply other than 'A' leaves the geometry as it was.
     EXPECT_EQ(link.QueryGeometry(), 0);
     EXPECT_EQ(link.Reply()[2], 'X');
-    EXPECT_EQ(link.BlocksPerSector(), 4);
+    EXPECT_EQ(link.BlocksPerSector(), 16);
+    // An acknowledged geometry of 0 blocks per sector is stored and holds no image.
+    afterRead = [](std::uint8_t* reply, DWORD*) { reply[3] = 0; };
+    EXPECT_EQ(link.QueryGeometry(), 0);
+    EXPECT_EQ(link.BlocksPerSector(), 0);
+    EXPECT_EQ(link.SectorCount(), 32);
+    // Five bytes of an 'A' reply, or three, are no answer.
+    afterRead = [](std::uint8_t*, DWORD* received) { *received = 5; };
     EXPECT_EQ(link.EraseSector(0), 0);
-    EXPECT_EQ(link.BlankCheck(5), 'R');
+    afterRead = nullptr;
+    EXPECT_EQ(link.EraseSector(0), 0);
+    // A refused block index never reaches the wire.
+    EXPECT_EQ(link.SendData(4096) + link.SendData(-1), 0);
+    EXPECT_EQ(CommandsInLog(scope.LogLines()),
+              (Strings{"hello", "FA:0", "FA:0", "FA:0", "FA:0", "FE:0", "FE:0"}));
 }
 
-// A reply that arrives after the 2000 ms read time-out stays queued. Read
-// without a purge it passes for the answer of the next command; the commands
-// purge the receive queue first and are judged only by their own reply.
-TEST(ScopeLinkCommands, LateReplyIsTakenWithoutPurgeAndDiscardedByTheCommands) {
+// A reply that arrives after the 2000 ms read time-out stays queued, and so do
+// unsolicited bytes. Read without a purge a late reply passes for the answer of
+// the next command; the commands purge first and get only their own reply.
+TEST(ScopeLinkCommands, LateRepliesAndUnsolicitedBytesCannotPassForTheNextReply) {
     TempFolder folder;
-    // 1 hello, 2 erase (late), 3 blank check, 4 erase (late), 5 blank check.
-    VirtualScopeProcess scope(
-        BootLoaderOptions(2, 2, folder.Path("flash.bin"), {"--fault", "late@2,4", "--late-ms", "2050"}));
+    // 1 hello, 2 erase (late), 3 blank, 4 erase (late), 5 blank, 6 geometry + noise, 7 blank.
+    VirtualScopeProcess scope(BootLoaderOptions(
+        2, 2, folder.Path("flash.bin"), {"--fault", "late@2,4", "--late-ms", "2050", "--fault", "noise@6"}));
     ScopeLink link;
     ASSERT_EQ(link.Connect(), 1);
-
-    link.SendPacket(BootPacket::kEraseSector, 0, 0, nullptr);
+    link.SendPacket(B::kEraseSector, 0, 0, nullptr);
     EXPECT_EQ(link.ReadReply(), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    link.SendPacket(BootPacket::kBlankCheck, 1, 0, nullptr);
+    link.SendPacket(B::kBlankCheck, 1, 0, nullptr);
     EXPECT_EQ(link.ReadReply(), 'A');
-    EXPECT_EQ(link.Reply()[1], BootPacket::kEraseSector) << "the stale erase reply was taken";
-
-    // Sector 1 of the old flash is not blank: its own answer is 'C'. The
-    // blank check's answer is left queued above; let it arrive before the purge.
+    EXPECT_EQ(link.Reply()[1], B::kEraseSector) << "the stale erase reply was taken";
+    // The blank check's own answer is still queued: let it arrive before the purge.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(link.EraseSector(0), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Sector 1 of the old flash is not blank: its own answer is 'C'.
     EXPECT_EQ(link.BlankCheck(1), 'C');
-    EXPECT_EQ(link.Reply()[1], BootPacket::kBlankCheck);
-}
-
-TEST(ScopeLinkCommands, UnsolicitedBytesDoNotPassForTheNextReply) {
-    TempFolder folder;
-    // 1 hello, 2 geometry + noise, 3 blank check of a sector that is not blank.
-    VirtualScopeProcess scope(BootLoaderOptions(2, 2, folder.Path("flash.bin"), {"--fault", "noise@2"}));
-    ScopeLink link;
-    ASSERT_EQ(link.Connect(), 1);
+    EXPECT_EQ(link.Reply()[1], B::kBlankCheck);
     EXPECT_EQ(link.QueryGeometry(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(link.BlankCheck(0), 'C');
-    EXPECT_EQ(link.Reply()[1], BootPacket::kBlankCheck);
+    EXPECT_EQ(link.BlankCheck(1), 'C');
+    EXPECT_EQ(link.Reply()[1], B::kBlankCheck);
 }

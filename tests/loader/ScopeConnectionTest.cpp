@@ -1,23 +1,22 @@
 // Counting, opening and connecting to the scope through the real driver library.
-#include "LoaderTestFiles.h"
-#include "RecordingDriver.h"
+#include "LoaderTestKit.h"
 #include "ScopeLink.h"
-#include "VirtualScopeProcess.h"
 
-#include <gtest/gtest.h>
-
-using loadertest::BootLoaderOptions;
-using loadertest::RecordedCalls;
-using loadertest::RecordingDriver;
-using loadertest::TempFolder;
+using namespace loadertest;
 using testsupport::VirtualScopeProcess;
 
 namespace {
 class ScopeConnection : public testing::Test {
   protected:
-    void SetUp() override {
-        ScopeLink::s_openFailures = 0;
-        RecordedCalls().clear();
+    void SetUp() override { ScopeLink::s_openFailures = 0, recordedCalls.clear(); }
+    // Connect results while device 0 is listed but held by another program.
+    std::vector<int> ConnectWhileBusy(ScopeLink& link, int times) {
+        VirtualScopeProcess busy(BootLoaderOptions(2, 2, folder.Path("flash.bin"), {"--busy"}));
+        EXPECT_TRUE(WaitUntilDeviceIsBusy());
+        std::vector<int> results;
+        while (times-- > 0)
+            results.push_back(link.Connect());
+        return results;
     }
     TempFolder folder;
 };
@@ -25,56 +24,36 @@ class ScopeConnection : public testing::Test {
 
 TEST_F(ScopeConnection, ConnectConfiguresTheLinkAndSaysHelloInOrder) {
     VirtualScopeProcess scope(BootLoaderOptions(2, 2, folder.Path("flash.bin")));
-    ScopeLink link(RecordingDriver());
-    EXPECT_EQ(link.Connect(), 1);
-    EXPECT_TRUE(link.IsOpen());
-    EXPECT_EQ(RecordedCalls(), (std::vector<std::string>{
-                                   "ListDevices number-only", "Open 0", "SetUSBParameters 4096 0",
-                                   "ResetDevice", "SetTimeouts 2000 1000", "Purge 1", "Write 7", "Read 6"}));
-    // Every later command empties the receive queue before it is sent.
-    RecordedCalls().clear();
-    EXPECT_EQ(link.EraseSector(1), 'A');
-    EXPECT_EQ(RecordedCalls(), (std::vector<std::string>{"Purge 1", "Write 7", "Read 6"}));
+    {
+        ScopeLink link(RecordingDriver());
+        EXPECT_EQ(link.Connect(), 1);
+        EXPECT_EQ(recordedCalls,
+                  (Strings{"ListDevices number-only", "Open 0", "SetUSBParameters 4096 0", "ResetDevice",
+                           "SetTimeouts 2000 1000", "Purge 1", "Write 7", "Read 6"}));
+        recordedCalls.clear();
+    }
+    // Destroying the link closes its handle, so the device is free for the next program.
+    EXPECT_EQ(recordedCalls, (Strings{"Close"}));
+    ScopeLink again;
+    ASSERT_EQ(again.Connect(), 1);
+    // Showing the device count ends the link: a command afterwards sends nothing.
+    EXPECT_EQ(again.DeviceCountText(), "Not Connected... 1 device is found");
+    EXPECT_FALSE(again.IsOpen());
+    EXPECT_EQ(again.EraseSector(0), 0);
+    EXPECT_EQ(CommandsInLog(scope.LogLines()), (Strings{"hello", "hello"}));
 }
 
-TEST_F(ScopeConnection, NoDeviceGivesTwoWithoutOpening) {
+TEST_F(ScopeConnection, OpenFailuresGiveUpOnTheSixthInARowUnlessNoDeviceIsFoundBetween) {
     ScopeLink link(RecordingDriver());
-    EXPECT_EQ(link.Connect(), 2);
+    EXPECT_EQ(ConnectWhileBusy(link, 7), (std::vector<int>{2, 2, 2, 2, 2, 3, 3}));
+    EXPECT_FALSE(link.IsOpen());
+    ScopeLink::s_openFailures = 0;
+    EXPECT_EQ(ConnectWhileBusy(link, 5), std::vector<int>(5, 2));
+    recordedCalls.clear();
+    EXPECT_EQ(link.Connect(), 2); // no device, so no open either
+    EXPECT_EQ(recordedCalls, (Strings{"ListDevices number-only"}));
     EXPECT_EQ(link.DeviceCountText(), "Not Connected... 0 device is found");
-    EXPECT_EQ(RecordedCalls(),
-              (std::vector<std::string>{"ListDevices number-only", "ListDevices number-only"}));
-}
-
-TEST_F(ScopeConnection, OpenFailuresGiveUpOnTheSixthInARow) {
-    std::vector<int> results;
-    {
-        VirtualScopeProcess busy(BootLoaderOptions(2, 2, folder.Path("flash.bin"), {"--busy"}));
-        ASSERT_TRUE(loadertest::WaitUntilDeviceIsBusy());
-        ScopeLink link;
-        for (int i = 0; i < 7; ++i)
-            results.push_back(link.Connect());
-        EXPECT_FALSE(link.IsOpen());
-    }
-    EXPECT_EQ(results, (std::vector<int>{2, 2, 2, 2, 2, 3, 3}));
-}
-
-TEST_F(ScopeConnection, FindingNoDeviceOrOpeningOneResetsTheCount) {
-    ScopeLink link;
-    std::vector<int> results;
-    {
-        VirtualScopeProcess busy(BootLoaderOptions(2, 2, folder.Path("flash.bin"), {"--busy"}));
-        ASSERT_TRUE(loadertest::WaitUntilDeviceIsBusy());
-        for (int i = 0; i < 5; ++i)
-            results.push_back(link.Connect());
-    }
-    results.push_back(link.Connect()); // no device
-    {
-        VirtualScopeProcess busy(BootLoaderOptions(2, 2, folder.Path("flash.bin"), {"--busy"}));
-        ASSERT_TRUE(loadertest::WaitUntilDeviceIsBusy());
-        for (int i = 0; i < 5; ++i)
-            results.push_back(link.Connect());
-    }
-    EXPECT_EQ(results, std::vector<int>(11, 2));
+    EXPECT_EQ(ConnectWhileBusy(link, 5), std::vector<int>(5, 2));
 
     // A hello that is not answered still resets the count and leaves the handle open.
     VirtualScopeProcess screen({"--firmware", "screen", "--throughput", "0", "--latency-ms", "0"});
@@ -82,32 +61,4 @@ TEST_F(ScopeConnection, FindingNoDeviceOrOpeningOneResetsTheCount) {
     EXPECT_EQ(link.Connect(), 2);
     EXPECT_EQ(ScopeLink::s_openFailures, 0);
     EXPECT_TRUE(link.IsOpen());
-}
-
-TEST_F(ScopeConnection, TwoDevicesAreCountedAndOnlyTheFirstIsOpened) {
-    VirtualScopeProcess first(BootLoaderOptions(2, 2, folder.Path("flash0.bin")), "scope0");
-    VirtualScopeProcess second(BootLoaderOptions(2, 2, folder.Path("flash1.bin")), "scope1");
-    ScopeLink link;
-    EXPECT_EQ(link.DeviceCountText(), "Not Connected... 2 device is found");
-    ASSERT_EQ(link.Connect(), 1);
-    EXPECT_EQ(loadertest::CommandsInLog(first.LogLines()), (std::vector<std::string>{"hello"}));
-    EXPECT_TRUE(loadertest::CommandsInLog(second.LogLines()).empty());
-
-    // Showing the device count ends the link: a command afterwards sends nothing.
-    link.DeviceCountText();
-    EXPECT_FALSE(link.IsOpen());
-    EXPECT_EQ(link.EraseSector(0), 0);
-    EXPECT_EQ(loadertest::CommandsInLog(first.LogLines()).size(), 1u);
-}
-
-TEST_F(ScopeConnection, DestroyingTheLinkClosesItsHandle) {
-    VirtualScopeProcess scope(BootLoaderOptions(2, 2, folder.Path("flash.bin")));
-    {
-        ScopeLink link(RecordingDriver());
-        ASSERT_EQ(link.Connect(), 1);
-        RecordedCalls().clear();
-    }
-    EXPECT_EQ(RecordedCalls(), (std::vector<std::string>{"Close"}));
-    ScopeLink again;
-    EXPECT_EQ(again.Connect(), 1);
 }
