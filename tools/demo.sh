@@ -72,7 +72,7 @@ if [ $headless -eq 1 ]; then
   w=$(window "Select Bin File")          # opens by itself once the boot loader answers
   xdotool windowfocus --sync "$w" type --delay 5 "$image"
   xdotool key Return
-  sleep 3
+  sleep 1
   import -window root "$out/haldrin-download.png"
   window "^Haldrin$" >/dev/null           # the completion dialog
   import -window root "$out/haldrin-finished.png"
