@@ -1,8 +1,15 @@
-// The loader window itself, headless: its start values, keys and close box.
-#include "LoaderDialog.h"
+// The loader window itself, headless: its start values, keys and close box,
+// and the file selection of Open BIN.
+#include "FileChooser.h"
 #include "LoaderControls.h"
+#include "LoaderDialog.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -11,6 +18,7 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace controls;
 
@@ -51,4 +59,36 @@ TEST(LoaderDialog, StartValuesAndEnterDoingNothingAndAskingBeforeQuitting) {
         EXPECT_EQ(dialog.isVisible(), answer == QMessageBox::No);
     }
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+TEST(LoaderDialog, FileSelectionOffersBinFilesOfEitherCase) {
+    const QString folder = QDir::temp().filePath(QStringLiteral("haldrin-choose-%1").arg(getpid()));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const char* name : {"UPPER.BIN", "lower.bin", "notes.txt"})
+        QFile(QDir(folder).filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+    QStringList offered;
+    QString title, filter, typed;
+    QTimer::singleShot(50, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        title = dialog->windowTitle(), filter = dialog->selectedNameFilter();
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            typed = name->text();
+        dialog->setDirectory(folder);
+        auto* model = dialog->findChild<QFileSystemModel*>();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount(model->index(folder)) >= 2; }));
+        const QModelIndex root = model->index(folder);
+        for (int row = 0; row < model->rowCount(root); ++row)
+            if (model->flags(model->index(row, 0, root)) & Qt::ItemIsEnabled)
+                offered << model->fileName(model->index(row, 0, root));
+        dialog->reject();
+    });
+    EXPECT_FALSE(BinFileChooser().Choose(nullptr).has_value());
+    offered.sort();
+    EXPECT_EQ(title, "Select Bin File");
+    EXPECT_EQ(filter, "BIN Files (*.BIN)");
+    EXPECT_EQ(typed, "*.BIN");
+    EXPECT_EQ(offered, QStringList({"UPPER.BIN", "lower.bin"}));
+    QDir(folder).removeRecursively();
 }
