@@ -77,6 +77,8 @@ TEST(LoaderDialog, FileSelectionOffersBinFilesOfEitherCase) {
             typed = name->text();
         dialog->setDirectory(folder);
         auto* model = dialog->findChild<QFileSystemModel*>();
+        if (!model)
+            return dialog->reject(); // not Qt's own dialog: nothing offered, the test fails
         EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount(model->index(folder)) >= 2; }));
         const QModelIndex root = model->index(folder);
         for (int row = 0; row < model->rowCount(root); ++row)
