@@ -2,7 +2,8 @@
 // hand-over to the device list and the open devices.
 //
 // Status values used: FT_OK; FT_INVALID_HANDLE for a null, closed or unknown
-// handle; FT_INVALID_PARAMETER for null pointers, unknown flag or mask bits and
+// handle (looked at before the other arguments); FT_INVALID_PARAMETER for null
+// pointers (a transfer's buffer even when its length is 0), unknown flag or mask bits and
 // transfer sizes that are not a multiple of 64 in 64..65536; FT_DEVICE_NOT_FOUND
 // for a device number or list index that is not attached; FT_DEVICE_NOT_OPENED
 // when the node exists but cannot be opened (permission, busy, not a tty);
@@ -121,7 +122,7 @@ FTD2XX_API FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes) {
 FTD2XX_API FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToWrite,
                               LPDWORD lpBytesWritten) {
     return WithDevice(ftHandle, [&](OpenDevice& device) -> FT_STATUS {
-        if (!lpBytesWritten || (!lpBuffer && dwBytesToWrite > 0))
+        if (!lpBytesWritten || !lpBuffer)
             return FT_INVALID_PARAMETER;
         return device.Write(lpBuffer, dwBytesToWrite, lpBytesWritten);
     });
@@ -130,7 +131,7 @@ FTD2XX_API FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytes
 FTD2XX_API FT_STATUS FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
                              LPDWORD lpBytesReturned) {
     return WithDevice(ftHandle, [&](OpenDevice& device) -> FT_STATUS {
-        if (!lpBytesReturned || (!lpBuffer && dwBytesToRead > 0))
+        if (!lpBytesReturned || !lpBuffer)
             return FT_INVALID_PARAMETER;
         return device.Read(lpBuffer, dwBytesToRead, lpBytesReturned);
     });

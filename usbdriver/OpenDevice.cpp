@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -60,15 +61,26 @@ OpenDevice::OpenResult OpenDevice::Open(const DeviceEntry& entry, DeviceList& li
         serial.flags |= ASYNC_LOW_LATENCY;
         ioctl(fd, TIOCSSERIAL, &serial);
     }
-    result.device.reset(new OpenDevice(entry, list, fd, removals));
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) {
+        const int error = errno;
+        close(fd);
+        result.status = FT_DEVICE_NOT_OPENED;
+        result.diagnostic = OpenFailureReport::NotOpened(entry, "creating a wake-up event", error);
+        return result;
+    }
+    result.device.reset(new OpenDevice(entry, list, fd, wakeFd, removals));
     return result;
 }
 
-OpenDevice::OpenDevice(const DeviceEntry& entry, DeviceList& list, int fd, unsigned removals)
-    : m_entry(entry), m_list(list), m_removalsAtOpen(removals), m_fd(fd) {}
+OpenDevice::OpenDevice(const DeviceEntry& entry, DeviceList& list, int fd, int wakeFd, unsigned removals)
+    : m_entry(entry), m_list(list), m_removalsAtOpen(removals), m_fd(fd), m_wakeFd(wakeFd) {}
 
 OpenDevice::~OpenDevice() {
+    // Nobody waits any more: callers hold the device while they use it.
+    m_waiters = 0;
     MarkGone();
+    close(m_wakeFd);
 }
 
 bool OpenDevice::ApplyLineSettings(int fd) {
@@ -90,13 +102,33 @@ bool OpenDevice::ApplyLineSettings(int fd) {
 }
 
 void OpenDevice::MarkGone() {
-    m_gone = true;
+    if (!m_gone) {
+        m_gone = true;
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t signalled = write(m_wakeFd, &one, sizeof one);
+    }
+    // A waiting caller still polls the descriptor; closing it under that poll
+    // could let a new open reuse the number. The last waiter closes it.
+    if (m_waiters > 0)
+        m_closePending = true;
+    else
+        CloseDescriptor();
+}
+
+void OpenDevice::CloseDescriptor() {
+    m_closePending = false;
     if (m_fd >= 0) {
         if (!m_entry.isVirtual)
             ioctl(m_fd, TIOCNXCL);
         close(m_fd);
         m_fd = -1;
     }
+}
+
+void OpenDevice::Abandon() {
+    std::lock_guard lock(m_mutex);
+    m_abandoned = true;
+    MarkGone();
 }
 
 bool OpenDevice::CheckAttached() {
@@ -128,17 +160,23 @@ bool OpenDevice::Fill() {
     }
 }
 
-void OpenDevice::Wait(short events, bool timed, Clock::time_point deadline) {
+void OpenDevice::Wait(std::unique_lock<std::mutex>& lock, short events, bool timed,
+                      Clock::time_point deadline) {
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kLivenessSlice);
     if (timed) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         wait = std::clamp(left, std::chrono::milliseconds(0), wait);
     }
-    pollfd item{m_fd, events, 0};
-    const int ready = poll(&item, 1, static_cast<int>(wait.count()));
+    pollfd items[2] = {{m_fd, events, 0}, {m_wakeFd, POLLIN, 0}};
+    ++m_waiters;
+    lock.unlock();
+    const int ready = poll(items, 2, static_cast<int>(wait.count()));
+    lock.lock();
+    if (--m_waiters == 0 && m_closePending)
+        CloseDescriptor();
     // Nothing arrived within the slice, or the descriptor reports a hang-up:
     // look whether the device is still there.
-    if (ready <= 0 || (item.revents & (POLLHUP | POLLERR | POLLNVAL)))
+    if (ready <= 0 || (items[0].revents & (POLLHUP | POLLERR | POLLNVAL)))
         CheckAttached();
 }
 
@@ -147,7 +185,7 @@ FT_STATUS OpenDevice::QueueStatus(DWORD* bytes) {
     if (!Fill() || !CheckAttached())
         return FT_IO_ERROR;
     size_t total = m_queue.Size();
-    if (m_queue.Free() == 0) {
+    if (m_queue.Full()) {
         // The queue is full: what still waits in the kernel was received too.
         int pending = 0;
         if (ioctl(m_fd, FIONREAD, &pending) == 0 && pending > 0)
@@ -158,7 +196,8 @@ FT_STATUS OpenDevice::QueueStatus(DWORD* bytes) {
 }
 
 FT_STATUS OpenDevice::Read(void* buffer, DWORD count, DWORD* received) {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard reading(m_readMutex);
+    std::unique_lock lock(m_mutex);
     auto* out = static_cast<uint8_t*>(buffer);
     // Served from the queue without a system call when it holds enough.
     size_t done = m_queue.Take(out, count);
@@ -187,14 +226,15 @@ FT_STATUS OpenDevice::Read(void* buffer, DWORD count, DWORD* received) {
             if (!CheckAttached())
                 continue;
         }
-        Wait(POLLIN, timed, deadline);
+        Wait(lock, POLLIN, timed, deadline);
     }
     *received = static_cast<DWORD>(done);
     return FT_OK;
 }
 
 FT_STATUS OpenDevice::Write(const void* buffer, DWORD count, DWORD* sent) {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard writing(m_writeMutex);
+    std::unique_lock lock(m_mutex);
     *sent = 0;
     if (m_gone || !CheckAttached())
         return FT_IO_ERROR;
@@ -217,7 +257,7 @@ FT_STATUS OpenDevice::Write(const void* buffer, DWORD count, DWORD* sent) {
         }
         if (timed && Clock::now() >= deadline)
             break;
-        Wait(POLLOUT, timed, deadline);
+        Wait(lock, POLLOUT, timed, deadline);
         if (m_gone)
             return FT_IO_ERROR;
     }

@@ -59,15 +59,15 @@ class OpenDevice {
     FT_STATUS SetUsbParameters(ULONG inSize, ULONG outSize);
 
     // Called when the handle is closed: a read or write still waiting in
-    // another thread gives up at its next slice instead of waiting on.
-    void Abandon() { m_abandoned = true; }
+    // another thread gives up at once (FT_IO_ERROR) instead of waiting on.
+    void Abandon();
 
     // Gives up the descriptor and lock if the device has gone, without
     // waiting for a caller that is busy with it. True when it has gone.
     bool ReleaseIfGone();
 
   private:
-    OpenDevice(const DeviceEntry& entry, DeviceList& list, int fd, unsigned removals);
+    OpenDevice(const DeviceEntry& entry, DeviceList& list, int fd, int wakeFd, unsigned removals);
 
     using Clock = std::chrono::steady_clock;
     // Moves what the kernel has into the queue without blocking; false when
@@ -75,15 +75,24 @@ class OpenDevice {
     bool Fill();
     bool CheckAttached();
     void MarkGone();
-    // Waits for readiness of the descriptor until deadline (or one slice).
-    void Wait(short events, bool timed, Clock::time_point deadline);
+    void CloseDescriptor();
+    // Waits for readiness of the descriptor until deadline (or one slice),
+    // with the state unlocked meanwhile; the descriptor is not closed under
+    // a waiting caller, only marked to be closed when the last one is back.
+    void Wait(std::unique_lock<std::mutex>& lock, short events, bool timed, Clock::time_point deadline);
     static bool ApplyLineSettings(int fd);
 
-    std::mutex m_mutex;
+    std::mutex m_readMutex;  // one read at a time
+    std::mutex m_writeMutex; // one write at a time
+    std::mutex m_mutex;      // everything below
     DeviceEntry m_entry;
     DeviceList& m_list;
     unsigned m_removalsAtOpen;
     int m_fd;
+    // Signalled once, when the device is gone or abandoned, to end waits.
+    int m_wakeFd;
+    int m_waiters = 0;
+    bool m_closePending = false;
     bool m_gone = false;
     std::atomic<bool> m_abandoned{false};
     ReceiveQueue m_queue;

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <grp.h>
+#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -15,7 +16,8 @@ namespace usbdriver {
 
 namespace {
 
-constexpr const char* kRulesFile = "resources/60-automotive-scope.rules";
+// Where the rule takes effect; the source tree has it in resources/.
+constexpr const char* kRulesFile = "60-automotive-scope.rules (into /etc/udev/rules.d)";
 // Looking through every process's open files is the fallback when no lock is
 // listed; bounded so that a crowded machine does not stall the caller.
 constexpr int kMaxProcessesScanned = 4096;
@@ -26,16 +28,53 @@ std::string NodeName(const DeviceEntry& entry) {
     return entry.node;
 }
 
-std::string GroupOf(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0)
-        return {};
+std::string GroupName(gid_t gid) {
     char buffer[4096];
     group record{};
     group* found = nullptr;
-    if (getgrgid_r(info.st_gid, &record, buffer, sizeof buffer, &found) != 0 || !found)
-        return std::to_string(info.st_gid);
-    return found->gr_name;
+    if (getgrgid_r(gid, &record, buffer, sizeof buffer, &found) != 0 || !found)
+        return "with id " + std::to_string(gid);
+    return "'" + std::string(found->gr_name) + "'";
+}
+
+std::string UserName(uid_t uid) {
+    char buffer[4096];
+    passwd record{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &record, buffer, sizeof buffer, &found) != 0 || !found)
+        return std::to_string(uid);
+    return found->pw_name;
+}
+
+bool InGroup(gid_t gid) {
+    if (getegid() == gid)
+        return true;
+    gid_t groups[256];
+    const int count = getgroups(256, groups);
+    for (int i = 0; i < count; ++i)
+        if (groups[i] == gid)
+            return true;
+    return false;
+}
+
+// What a user without the right to open the node can do about it.
+std::string PermissionAdvice(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return "install the udev rule " + std::string(kRulesFile) + " and plug the scope in again";
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    const std::string owner = "the port is owned by user '" + UserName(info.st_uid) + "' and group " +
+                              GroupName(info.st_gid) + " with mode " + mode;
+    const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && info.st_gid != 0;
+    if (groupMayUse && InGroup(info.st_gid))
+        return owner + "; this program is in that group, so something else refuses it (an access "
+                       "control list or a security module): ask the administrator";
+    if (groupMayUse)
+        return owner + ": add the user to group " + GroupName(info.st_gid) +
+               " and log in again, or install the udev rule " + kRulesFile + " and plug the scope in again";
+    return owner + ", so no ordinary user may open it: install the udev rule " + kRulesFile +
+           ", which gives the logged-in user access, then plug the scope in again";
 }
 
 std::string Describe(pid_t pid) {
@@ -115,10 +154,7 @@ std::string OpenFailureReport::NotOpened(const DeviceEntry& entry, const char* s
     switch (errorNumber) {
     case EACCES:
     case EPERM: {
-        const std::string group = GroupOf(entry.target);
-        return "usbdriver: cannot open " + node + ": permission denied; the port belongs to group '" + group +
-               "': add the user to that group and log in again, or install " + kRulesFile +
-               " into /etc/udev/rules.d and plug the scope in again";
+        return "usbdriver: cannot open " + node + ": permission denied; " + PermissionAdvice(entry.target);
     }
     case EBUSY:
     case EWOULDBLOCK: {

@@ -5,17 +5,20 @@
 
 namespace usbdriver {
 
+namespace {
+// A read() is offered at least this much room unless the queue is full.
+constexpr size_t kMinimumSpan = 16 * 1024;
+} // namespace
+
 size_t ReceiveQueue::Take(uint8_t* destination, size_t count) {
     count = std::min(count, m_size);
-    if (count == 1) {
-        // The capture program reads a whole frame one byte at a time.
-        *destination = m_bytes[m_head];
-    } else {
-        const size_t first = std::min(count, kCapacity - m_head);
-        std::memcpy(destination, m_bytes.data() + m_head, first);
-        std::memcpy(destination + first, m_bytes.data(), count - first);
-    }
-    m_head = (m_head + count) % kCapacity;
+    if (count == 0)
+        return 0;
+    if (count == 1)
+        *destination = m_bytes[m_head]; // the capture program reads a frame byte by byte
+    else
+        std::memcpy(destination, m_bytes.data() + m_head, count);
+    m_head += count;
     m_size -= count;
     if (m_size == 0)
         m_head = 0;
@@ -23,11 +26,17 @@ size_t ReceiveQueue::Take(uint8_t* destination, size_t count) {
 }
 
 uint8_t* ReceiveQueue::FreeSpan(size_t& length) {
-    const size_t tail = (m_head + m_size) % kCapacity;
-    length = tail >= m_head ? kCapacity - tail : m_head - tail;
-    if (m_size == kCapacity)
-        length = 0;
-    return m_bytes.data() + tail;
+    if (m_bytes.size() - m_head - m_size < kMinimumSpan) {
+        // Move the queued bytes to the front before growing the storage.
+        if (m_head > 0) {
+            std::memmove(m_bytes.data(), m_bytes.data() + m_head, m_size);
+            m_head = 0;
+        }
+        if (m_bytes.size() - m_size < kMinimumSpan && m_bytes.size() < kMaxCapacity)
+            m_bytes.resize(std::min(m_bytes.size() * 2, kMaxCapacity));
+    }
+    length = std::min(m_bytes.size() - m_head - m_size, kMaxCapacity - m_size);
+    return m_bytes.data() + m_head + m_size;
 }
 
 } // namespace usbdriver

@@ -1,7 +1,7 @@
 // The receive queue of one open device: bytes taken from the kernel and not
-// yet read by the caller. Larger than the kernel's tty buffer (4 KiB), so a
-// whole screen frame (8410 bytes) can wait here before the program reads it,
-// and a one-byte read of a queued byte is a plain memory copy.
+// yet read by the caller. It grows as bytes arrive (up to kMaxCapacity), so a
+// caller that reads late still finds every byte received, and a one-byte read
+// of a queued byte is a plain memory copy.
 #ifndef USBDRIVER_RECEIVEQUEUE_H
 #define USBDRIVER_RECEIVEQUEUE_H
 
@@ -13,19 +13,25 @@ namespace usbdriver {
 
 class ReceiveQueue {
   public:
-    static constexpr size_t kCapacity = 128 * 1024;
+    // Room kept for one read() from the kernel; the tty layer hands over at
+    // most a few KiB at a time.
+    static constexpr size_t kInitialCapacity = 128 * 1024;
+    // Past this the queue stops taking bytes from the kernel, whose own flow
+    // control then holds the sender back.
+    static constexpr size_t kMaxCapacity = 64 * 1024 * 1024;
 
-    ReceiveQueue() : m_bytes(kCapacity) {}
+    ReceiveQueue() : m_bytes(kInitialCapacity) {}
 
     size_t Size() const { return m_size; }
-    size_t Free() const { return kCapacity - m_size; }
+    bool Full() const { return m_size == kMaxCapacity; }
     void Clear() { m_head = m_size = 0; }
 
     // Copies up to count bytes out of the queue; returns how many.
     size_t Take(uint8_t* destination, size_t count);
 
-    // The contiguous free space after the queued bytes, for a read() straight
-    // into the queue; Commit tells how much of it was filled.
+    // Free space after the queued bytes, for a read() straight into the
+    // queue (empty only when the queue is full); Commit tells how much of it
+    // was filled.
     uint8_t* FreeSpan(size_t& length);
     void Commit(size_t length) { m_size += length; }
 

@@ -13,20 +13,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ReceiveQueue, KeepsOrderAcrossTheWrapAndWhenFull) {
+TEST(ReceiveQueue, GrowsAndKeepsOrderWhileBeingTaken) {
     usbdriver::ReceiveQueue queue;
-    std::vector<uint8_t> chunk(usbdriver::ReceiveQueue::kCapacity / 3 + 7);
     uint8_t next = 0, expected = 0;
-    // Filled up, then drained by a chunk and a byte: the free span wraps round.
-    for (int round = 0; round < 10; ++round) {
-        size_t space = 0;
-        for (uint8_t* span = queue.FreeSpan(space); space > 0; span = queue.FreeSpan(space)) {
-            const size_t n = std::min(space, chunk.size());
+    std::vector<uint8_t> chunk(5000);
+    // Filled faster than it is drained: far past its first storage, with the
+    // oldest byte moving up all the time.
+    for (int round = 0; round < 200; ++round) {
+        for (int fill = 0; fill < 3; ++fill) {
+            size_t space = 0;
+            uint8_t* span = queue.FreeSpan(space);
+            ASSERT_GT(space, 0u);
+            const size_t n = std::min<size_t>(space, 4321);
             for (size_t i = 0; i < n; ++i)
                 span[i] = next++;
             queue.Commit(n);
         }
-        EXPECT_EQ(queue.Free(), 0u);
         ASSERT_EQ(queue.Take(chunk.data(), chunk.size()), chunk.size());
         for (size_t i = 0; i < chunk.size(); ++i)
             ASSERT_EQ(chunk[i], expected++) << "round " << round << " byte " << i;
@@ -34,6 +36,12 @@ TEST(ReceiveQueue, KeepsOrderAcrossTheWrapAndWhenFull) {
         ASSERT_EQ(queue.Take(&one, 1), 1u);
         EXPECT_EQ(one, expected++);
     }
+    EXPECT_GT(queue.Size(), usbdriver::ReceiveQueue::kInitialCapacity);
+    const size_t left = queue.Size();
+    std::vector<uint8_t> rest(left + 10);
+    ASSERT_EQ(queue.Take(rest.data(), rest.size()), left);
+    for (size_t i = 0; i < left; ++i)
+        ASSERT_EQ(rest[i], expected++);
 }
 
 // The real bridges and the list of both kinds, over a sysfs tree of the test's own.

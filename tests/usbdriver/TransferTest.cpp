@@ -83,15 +83,46 @@ TEST(Transfer, GoneDeviceEndsABlockingReadKeepingWhatArrivedBefore) {
     }
 }
 
-TEST(Transfer, ClosingFromAnotherThreadEndsAWaitingRead) {
+// Far more than any kernel buffer: the count keeps up with what arrived, and
+// every byte can be read back in order.
+TEST(Transfer, QueueStatusCountsEveryByteReceived) {
     OpenedPeer peer;
-    std::thread closer = After(100, [&] { EXPECT_EQ(FT_Close(peer.handle), FT_OK); });
+    constexpr DWORD kTotal = 200000;
+    std::thread scope([&] {
+        for (size_t sent = 0; sent < kTotal;) {
+            uint8_t chunk[4096];
+            for (size_t i = 0; i < sizeof chunk; ++i)
+                chunk[i] = static_cast<uint8_t>((sent + i) % 251);
+            pollfd item{peer.Master(), POLLOUT, 0};
+            poll(&item, 1, 100);
+            const ssize_t put = write(peer.Master(), chunk, std::min(sizeof chunk, kTotal - sent));
+            if (put > 0)
+                sent += static_cast<size_t>(put);
+        }
+    });
+    EXPECT_EQ(QueuedReaches(peer.handle, kTotal), kTotal);
+    scope.join();
+    const Bytes all = Read(peer.handle, kTotal);
+    ASSERT_EQ(all.size(), kTotal);
+    for (size_t i = 0; i < kTotal; ++i)
+        ASSERT_EQ(all[i], i % 251) << "byte " << i;
+    EXPECT_EQ(Queued(peer.handle), 0u);
+}
+
+TEST(Transfer, NullBuffersAreRefusedEvenForZeroLengths) {
+    OpenedPeer peer;
+    DWORD count = 0xDEAD;
+    EXPECT_EQ(FT_Read(peer.handle, nullptr, 0, &count), FT_INVALID_PARAMETER);
+    EXPECT_EQ(FT_Write(peer.handle, nullptr, 0, &count), FT_INVALID_PARAMETER);
+    EXPECT_EQ(FT_Read(peer.handle, nullptr, 1, &count), FT_INVALID_PARAMETER);
     uint8_t byte = 0;
-    DWORD got = 0;
-    EXPECT_NE(FT_Read(peer.handle, &byte, 1, &got), FT_OK);
-    closer.join();
-    // The lock went with the handle.
-    ASSERT_EQ(FT_Open(0, &peer.handle), FT_OK);
+    EXPECT_EQ(FT_Read(peer.handle, &byte, 1, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(FT_GetQueueStatus(peer.handle, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(FT_Open(0, nullptr), FT_INVALID_PARAMETER);
+    EXPECT_EQ(FT_ListDevices(nullptr, nullptr, FT_LIST_NUMBER_ONLY), FT_INVALID_PARAMETER);
+    // A zero-length read of a real buffer is fine.
+    EXPECT_EQ(FT_Read(peer.handle, &byte, 0, &count), FT_OK);
+    EXPECT_EQ(count, 0u);
 }
 
 // The capture program lists on every tick and reopens device 0 without
