@@ -2,6 +2,9 @@
 
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+
 namespace capture {
 
 namespace {
@@ -13,6 +16,27 @@ void Put16(QByteArray& out, int offset, std::uint16_t value) {
 void Put32(QByteArray& out, int offset, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// The cause of a failed file operation, in words a user can act on. errno is
+// taken right after the call: a buffered device reports a failed flush only as
+// "Unknown error".
+QString FailureReason(const QFileDevice& file, int errorNumber) {
+    switch (errorNumber) {
+    case ENOSPC:
+        return QStringLiteral("no space left on the device");
+    case EDQUOT:
+        return QStringLiteral("the disk quota is used up");
+    case EROFS:
+        return QStringLiteral("the disk is read-only");
+    default:
+        break;
+    }
+    const QString said = file.errorString();
+    if (said.isEmpty() || said == QLatin1String("Unknown error"))
+        return errorNumber != 0 ? QString::fromLocal8Bit(std::strerror(errorNumber))
+                                : QStringLiteral("unknown error");
+    return said;
 }
 
 int RowLength(int width, int bitsPerPixel) {
@@ -76,15 +100,18 @@ bool WriteBitmapFile(const QImage& source, BitmapArea area, int bitsPerPixel, co
     if (bytes.isEmpty())
         return fail(QStringLiteral("the picture area cannot be written as a bitmap"));
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(FailureReason(file, errno));
+    errno = 0;
     if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
+        const QString reason = FailureReason(file, errno);
         file.cancelWriting();
         return fail(reason);
     }
+    errno = 0;
     if (!file.commit())
-        return fail(file.errorString());
+        return fail(FailureReason(file, errno));
     return true;
 }
 

@@ -21,6 +21,7 @@ int CaptureLink::OpenLink() {
         return 0;
     }
     m_driver.m_open(0, &m_state.m_driverHandle);
+    m_lastOpenAt = m_clock.TickCount();
     m_state.m_disconnected = 0;
     m_canvas.CreateCanvas();
     m_timers.StartTimer(kCaptureTimer, kCapturePeriodMs);
@@ -46,7 +47,18 @@ void CaptureLink::SuperviseLink() {
     } else if (count != 0 && m_state.m_disconnected == 1) {
         m_state.m_disconnected = 0;
         OpenDevice();
+    } else if (count != 0 && ReopenDue()) {
+        // Gone and back between two ticks (suspend, a held-up thread, a quick
+        // replug), or not openable a moment ago (the node's rights not yet set):
+        // reopened as silently as after a loss that the count saw.
+        OpenDevice();
     }
+}
+
+bool CaptureLink::ReopenDue() {
+    if (m_state.m_linkFailed)
+        return true;
+    return m_state.m_driverHandle == nullptr && m_clock.TickCount() - m_lastOpenAt >= kReopenRetryMs;
 }
 
 // The handle of the lost device is closed before reopening: left open it leaks a
@@ -56,7 +68,10 @@ void CaptureLink::OpenDevice() {
         m_driver.m_close(m_state.m_driverHandle);
         m_state.m_driverHandle = nullptr;
     }
+    m_state.m_linkFailed = false;
+    m_lastOpenAt = m_clock.TickCount();
     m_driver.m_open(0, &m_state.m_driverHandle);
+    m_receiver.LinkReopened();
 }
 
 void CaptureLink::CloseLink() {

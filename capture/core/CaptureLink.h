@@ -17,6 +17,9 @@ class CaptureLink {
   public:
     static constexpr int kCaptureTimer = 1;
     static constexpr int kCapturePeriodMs = 1;
+    // A scope that is counted but could not be opened is tried again this often
+    // (each failed open prints its reason on standard error).
+    static constexpr std::uint32_t kReopenRetryMs = 1000;
 
     struct Binding {
         std::string fileName = DriverTable::kLibraryFileName;
@@ -35,6 +38,7 @@ class CaptureLink {
 
   private:
     void OpenDevice();
+    bool ReopenDue();
 
     CaptureState& m_state;
     DriverTable& m_driver;
@@ -45,6 +49,7 @@ class CaptureLink {
     ClockPort& m_clock;
     Binding m_binding;
     bool m_timerRunning = false;
+    std::uint32_t m_lastOpenAt = 0;
 };
 
 } // namespace capture

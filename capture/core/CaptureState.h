@@ -19,6 +19,9 @@ struct CaptureState {
     std::array<std::uint8_t, kScreenFrameBytes + 1> m_receiveBuffer{};
     // When the request in flight was sent (TickCount), for the stalled-request recovery.
     std::uint32_t m_requestSentAt = 0;
+    // A driver call found the device gone (FT_IO_ERROR): the link watch reopens it,
+    // silently, when the scope is still counted.
+    bool m_linkFailed = false;
 };
 
 } // namespace capture

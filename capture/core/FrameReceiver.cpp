@@ -37,13 +37,23 @@ void FrameReceiver::RequestScreen() {
     m_state.m_requestPending = 1;
     m_state.m_requestSentAt = m_clock.TickCount();
     // Whatever is waiting now cannot belong to this request (a late reply, a stray
-    // byte); left in the queue it would keep the count from ever being 8410.
+    // byte); left in the queue it would keep the count from ever being 8410. More of
+    // it may still be on its way, so the reply to this request is read with care.
     DWORD waiting = 0;
-    if (m_state.m_driverHandle != nullptr &&
-        m_driver.m_getQueueStatus(m_state.m_driverHandle, &waiting) == FT_OK && waiting > 0)
-        DiscardWaitingBytes(waiting);
+    if (m_state.m_driverHandle != nullptr) {
+        const FT_STATUS status = m_driver.m_getQueueStatus(m_state.m_driverHandle, &waiting);
+        NoteStatus(status);
+        if (status == FT_OK && waiting > 0) {
+            DiscardWaitingBytes(waiting);
+            m_suspect = true;
+        }
+    }
+    m_recovering = false;
+    m_lastWaiting = 0;
+    m_lastChangeAt = m_state.m_requestSentAt;
     DWORD written = 0;
-    m_driver.m_write(m_state.m_driverHandle, const_cast<std::uint8_t*>(kScreenRequest), 3, &written);
+    NoteStatus(
+        m_driver.m_write(m_state.m_driverHandle, const_cast<std::uint8_t*>(kScreenRequest), 3, &written));
 }
 
 bool FrameReceiver::RequestStalled(DWORD waiting) {
@@ -61,28 +71,74 @@ bool FrameReceiver::RequestStalled(DWORD waiting) {
 void FrameReceiver::DiscardWaitingBytes(DWORD waiting) {
     std::vector<std::uint8_t> sink(std::min(waiting, kDrainChunkBytes));
     DWORD read = 0;
-    m_driver.m_read(m_state.m_driverHandle, sink.data(), static_cast<DWORD>(sink.size()), &read);
+    NoteStatus(m_driver.m_read(m_state.m_driverHandle, sink.data(), static_cast<DWORD>(sink.size()), &read));
+}
+
+void FrameReceiver::LinkReopened() {
+    m_lastWaiting = 0;
+    if (m_state.m_requestPending == 1)
+        BeginRecovery(0);
+}
+
+void FrameReceiver::BeginRecovery(DWORD waiting) {
+    if (waiting > 0)
+        DiscardWaitingBytes(waiting);
+    m_state.m_requestPending = 0;
+    m_suspect = true;
+    m_recovering = true;
+    m_lastChangeAt = m_clock.TickCount();
+}
+
+// Drains whatever arrives; once nothing has come for a while, real time asks again.
+void FrameReceiver::Recover(DWORD waiting) {
+    if (waiting > 0) {
+        DiscardWaitingBytes(waiting);
+        m_lastChangeAt = m_clock.TickCount();
+        return;
+    }
+    if (m_clock.TickCount() - m_lastChangeAt < kQuietBeforeRetryMs)
+        return;
+    m_recovering = false;
+    if (m_state.m_singleShot == 0)
+        RequestScreen();
+}
+
+// Bytes of an old reply followed by the new one pass through 8410 on their way up;
+// a count that stays there is one reply.
+bool FrameReceiver::FrameSettled() {
+    return !m_suspect || m_clock.TickCount() - m_lastChangeAt >= kSettleMs;
+}
+
+void FrameReceiver::NoteStatus(FT_STATUS status) {
+    if (status == FT_IO_ERROR)
+        m_state.m_linkFailed = true;
 }
 
 void FrameReceiver::ReceiveFrame() {
     if (m_state.m_driverHandle == nullptr)
         return;
     DWORD waiting = 0;
-    if (m_driver.m_getQueueStatus(m_state.m_driverHandle, &waiting) != FT_OK)
+    const FT_STATUS queueStatus = m_driver.m_getQueueStatus(m_state.m_driverHandle, &waiting);
+    NoteStatus(queueStatus);
+    if (queueStatus != FT_OK)
         return;
+    if (waiting != m_lastWaiting) {
+        m_lastWaiting = waiting;
+        m_lastChangeAt = m_clock.TickCount();
+    }
+    if (m_recovering) {
+        Recover(waiting);
+        return;
+    }
     if (RequestStalled(waiting)) {
-        if (waiting > 0)
-            DiscardWaitingBytes(waiting);
-        m_state.m_requestPending = 0;
-        if (m_state.m_singleShot == 0)
-            RequestScreen();
+        BeginRecovery(waiting);
         return;
     }
     if (static_cast<std::int32_t>(waiting) <= 0)
         return;
     if (m_state.m_requestPending != 1)
         return;
-    if (waiting != static_cast<DWORD>(kScreenFrameBytes))
+    if (waiting != static_cast<DWORD>(kScreenFrameBytes) || !FrameSettled())
         return;
 
     FT_STATUS status = FT_OK;
@@ -91,8 +147,17 @@ void FrameReceiver::ReceiveFrame() {
         status = m_driver.m_read(m_state.m_driverHandle, &m_state.m_receiveBuffer[i], 1, &read);
     }
     m_state.m_requestPending = 0;
+    m_lastWaiting = 0;
+    NoteStatus(status);
     if (status != FT_OK)
         return;
+    // Bytes right behind the frame: it may hold the rest of an earlier reply.
+    DWORD behind = 0;
+    if (m_driver.m_getQueueStatus(m_state.m_driverHandle, &behind) == FT_OK && behind > 0) {
+        BeginRecovery(behind);
+        return;
+    }
+    m_suspect = false;
     RenderFrame();
     if (m_state.m_singleShot == 0)
         RequestScreen();

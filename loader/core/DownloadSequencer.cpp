@@ -213,6 +213,10 @@ void DownloadSequencer::OnOpenBin() {
         m_prompts.ShowMessage(texts::kFileTooLong);
         return;
     }
+    if (load.outcome == ImageLoad::Outcome::NotRegular) {
+        m_prompts.ShowMessage(*path + texts::kFileNotRegular);
+        return;
+    }
     if (load.outcome == ImageLoad::Outcome::ReadFailed) {
         m_prompts.ShowMessage(texts::kFileUnreadable);
         return;

@@ -1,5 +1,6 @@
 #include "FirmwareImage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,18 +25,26 @@ class FileDescriptor {
     int m_fd;
 };
 
-// Reads exactly count bytes; false on an error or an early end of file.
-bool ReadAll(int fd, std::uint8_t* to, std::size_t count) {
-    while (count > 0) {
-        const ssize_t got = ::read(fd, to, count);
-        if (got < 0 && errno == EINTR)
+// Reads up to limit bytes, to the end of the file: the size a file system
+// reports is not trusted (files under /proc report 0). False on an error.
+bool ReadToEnd(int fd, std::vector<std::uint8_t>& content, std::size_t limit) {
+    constexpr std::size_t kChunk = 64 * 1024;
+    for (;;) {
+        const std::size_t had = content.size();
+        if (had >= limit)
+            return true;
+        content.resize(std::min(limit, had + kChunk));
+        const ssize_t got = ::read(fd, content.data() + had, content.size() - had);
+        if (got < 0 && errno == EINTR) {
+            content.resize(had);
             continue;
-        if (got <= 0)
+        }
+        if (got < 0)
             return false;
-        to += got;
-        count -= static_cast<std::size_t>(got);
+        content.resize(had + static_cast<std::size_t>(got));
+        if (got == 0)
+            return true;
     }
-    return true;
 }
 } // namespace
 
@@ -46,25 +55,42 @@ FirmwareImage::FirmwareImage() : m_image(new std::uint8_t[kBufferSize]) {
 
 ImageLoad FirmwareImage::LoadImage(const std::string& path) {
     ImageLoad result;
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Only a regular file is an image. The type is looked at before opening, so
+    // that a FIFO never blocks and a device is never touched, and again on the
+    // open file, which is what is read.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        result.outcome = ImageLoad::Outcome::NotRegular;
+        return result;
+    }
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.Get() < 0)
         return result;
-    struct stat info {};
     if (::fstat(file.Get(), &info) != 0) {
         result.outcome = ImageLoad::Outcome::ReadFailed;
         return result;
     }
-    const long long length = info.st_size;
-    result.fileLength = length;
-    if (length >= kFileLimit) {
+    if (!S_ISREG(info.st_mode)) {
+        result.outcome = ImageLoad::Outcome::NotRegular;
+        return result;
+    }
+    if (info.st_size >= kFileLimit) {
+        result.fileLength = info.st_size;
         result.outcome = ImageLoad::Outcome::TooLong;
         return result;
     }
     // Read beside the buffer first, so that a failed read leaves the image
     // loaded earlier, and its padding, exactly as it was.
-    std::vector<std::uint8_t> content(static_cast<std::size_t>(length));
-    if (!ReadAll(file.Get(), content.data(), content.size())) {
+    std::vector<std::uint8_t> content;
+    content.reserve(static_cast<std::size_t>(info.st_size));
+    if (!ReadToEnd(file.Get(), content, static_cast<std::size_t>(kFileLimit))) {
         result.outcome = ImageLoad::Outcome::ReadFailed;
+        return result;
+    }
+    const long long length = static_cast<long long>(content.size());
+    result.fileLength = length;
+    if (length >= kFileLimit) {
+        result.outcome = ImageLoad::Outcome::TooLong;
         return result;
     }
     if (!content.empty())

@@ -11,7 +11,8 @@ struct ImageLoad {
         Loaded,     // the image and its length were replaced
         OpenFailed, // the file could not be opened: nothing changed, empty size text
         TooLong,    // the file does not fit: nothing changed
-        ReadFailed  // opened but not read completely: nothing changed
+        ReadFailed, // opened but not read completely: nothing changed
+        NotRegular  // a FIFO, device, directory or socket: not read, nothing changed
     };
     Outcome outcome = Outcome::OpenFailed;
     std::string sizeText;      // only for Loaded

@@ -23,6 +23,9 @@ constexpr const char* kQuitQuestion = "Are you sure you want to quit?";
 constexpr const char* kFileTooLong =
     "This file is too large for the scope's image buffer.\r\n"
     "A firmware file must be shorter than 8,386,560 bytes (4095 blocks of 2048 bytes).";
+// Preceded by the file's path.
+constexpr const char* kFileNotRegular =
+    "\r\nis not a regular file, so it cannot be a firmware image.\r\nThe image loaded before is kept.";
 constexpr const char* kFileUnreadable =
     "This file could not be read completely.\r\nThe image loaded before is kept.";
 constexpr const char* kAboutText = "Autmotive Scope\r\nHaldrin Version 1.03";

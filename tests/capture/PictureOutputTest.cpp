@@ -13,6 +13,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace capturetest;
 using capture::ImageSaver;
 
@@ -133,6 +138,31 @@ TEST_F(SaveImage, FailureIsToldAndLeavesNoFile) {
     EXPECT_TRUE(messages.shown[0].startsWith(prefix) && messages.shown[0].size() > prefix.size() + 1)
         << messages.shown[0].toStdString();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+// A disk too small for the bitmap (a 16 KiB file system of its own, in a mount
+// namespace of a child process): the cause is named, and nothing is left behind.
+TEST_F(SaveImage, FullDiskIsNamedAndLeavesNoFile) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const QByteArray folder = QFile::encodeName(dir.path());
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16k") != 0)
+            _exit(10);
+        path = dir.filePath("scope.bmp");
+        saver.SaveImage(canvas, 1);
+        const QString expected = "The picture could not be saved to " + QDir::toNativeSeparators(*path) +
+                                 ":\r\nno space left on the device.";
+        if (messages.shown != QStringList{expected}) {
+            std::fprintf(stderr, "said: %s\n", qPrintable(messages.shown.join(" | ")));
+            _exit(11);
+        }
+        _exit(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty() ? 0 : 12);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    // 10: no file system of its own could be made; 11: the message; 12: a file was left.
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
 }
 
 TEST(PrintedPictureRect, PageSizes) {

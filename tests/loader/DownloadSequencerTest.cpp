@@ -196,8 +196,10 @@ TEST_F(Download, NoSecondSelectionWhileOneIsOpenOrADownloadRuns) {
 TEST_F(Download, RefusedAndFailedFilesKeepTheEarlierImage) {
     sequencer.ResetWindow();
     const std::string path = MakeImage(3000), huge = folder.Path("huge.BIN"), gone = folder.Path("gone.BIN");
+    const std::string fifo = folder.Path("fifo.BIN");
     WriteBytes(huge, {});
-    prompts.files = {path, huge, huge, folder.Path(""), gone};
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    prompts.files = {path, huge, huge, folder.Path(""), fifo, gone};
     sequencer.OnOpenBin();
     EXPECT_EQ(view.Text(kFileSize), "3,000 Bytes");
     const auto shown = view.texts;
@@ -207,16 +209,19 @@ TEST_F(Download, RefusedAndFailedFilesKeepTheEarlierImage) {
         std::filesystem::resize_file(huge, length);
         sequencer.OnOpenBin();
     }
-    // A folder opens but cannot be read: a read error after open.
+    // Neither a folder nor a FIFO is a file: refused by name, without waiting for a writer.
     sequencer.OnOpenBin();
-    EXPECT_EQ(prompts.messages, (Strings{texts::kFileTooLong, texts::kFileTooLong, texts::kFileUnreadable}));
+    sequencer.OnOpenBin();
+    EXPECT_EQ(prompts.messages, (Strings{texts::kFileTooLong, texts::kFileTooLong,
+                                         folder.Path("") + texts::kFileNotRegular, fifo + texts::kFileNotRegular}));
+    EXPECT_NE(prompts.messages[3].find("is not a regular file"), std::string::npos);
     EXPECT_NE(prompts.messages[0].find("8,386,560 bytes"), std::string::npos);
     EXPECT_EQ(view.texts, shown);
     EXPECT_EQ(view.enabled_, enabled);
     EXPECT_EQ(view.maxima[kTotalBar], (Ints{2}));
     // A file that cannot be opened is shown with an empty size, and ends the selection.
     sequencer.OnOpenBin();
-    EXPECT_EQ(prompts.messages.size(), 3u);
+    EXPECT_EQ(prompts.messages.size(), 4u);
     EXPECT_EQ(view.Text(kFileName), gone);
     EXPECT_EQ(view.Text(kFileSize), "");
     EXPECT_EQ(view.maxima[kTotalBar], (Ints{2, 2}));

@@ -57,3 +57,23 @@ TEST(FirmwareImage, BufferStartsDefinedAndPaddingKeepsWhatItHeld) {
     EXPECT_EQ(image.Data()[0], 0);
     EXPECT_EQ(std::memcmp(image.Data() + 1, shorter.data() + 1, 2047), 0);
 }
+
+// A file whose size the file system reports as 0 is loaded by what it holds.
+TEST(FirmwareImage, FileWithoutAReportedSizeLoadsByItsContent) {
+    const std::string path = "/proc/self/mountinfo";
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    ASSERT_EQ(info.st_size, 0);
+    FirmwareImage image;
+    const ImageLoad load = image.LoadImage(path);
+    ASSERT_EQ(load.outcome, ImageLoad::Outcome::Loaded);
+    EXPECT_GT(load.fileLength, 0);
+    EXPECT_EQ(load.sizeText, FirmwareImage::SizeText(load.fileLength));
+    EXPECT_EQ(image.Length(), (load.fileLength / 2048 + 1) * 2048);
+    // The first line names the root mount; the process's own mounts do not change meanwhile.
+    const Bytes again = ReadBytes(path);
+    EXPECT_TRUE(std::equal(again.begin(), again.begin() + 16, image.Data()));
+    // Devices are refused without being opened.
+    EXPECT_EQ(image.LoadImage("/dev/null").outcome, ImageLoad::Outcome::NotRegular);
+    EXPECT_EQ(image.Length(), (load.fileLength / 2048 + 1) * 2048);
+}

@@ -30,12 +30,13 @@ const char* FaultName(Fault fault) {
     case Fault::Status: return "status";
     case Fault::Late: return "late";
     case Fault::Noise: return "noise";
+    case Fault::Stall: return "stall";
     }
     return "none";
 }
 
 bool ParseFault(const std::string& name, Fault& fault) {
-    for (Fault f : {Fault::Drop, Fault::Short, Fault::Status, Fault::Late, Fault::Noise}) {
+    for (Fault f : {Fault::Drop, Fault::Short, Fault::Status, Fault::Late, Fault::Noise, Fault::Stall}) {
         if (name == FaultName(f)) {
             fault = f;
             return true;

@@ -7,7 +7,7 @@
 
 namespace vscope {
 
-enum class Fault { None, Drop, Short, Status, Late, Noise };
+enum class Fault { None, Drop, Short, Status, Late, Noise, Stall };
 
 const char* FaultName(Fault fault);
 bool ParseFault(const std::string& name, Fault& fault);

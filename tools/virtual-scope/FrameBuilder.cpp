@@ -8,7 +8,7 @@
 namespace vscope {
 
 const char* FrameBuilder::PatternNames() {
-    return "blank, full, first-pixel, line1-first, last-pixel, checker, counter";
+    return "blank, full, first-pixel, line1-first, last-pixel, checker, counter, sequence";
 }
 
 std::string FrameBuilder::Configure(const std::string& option, std::uint8_t headerFill) {
@@ -24,7 +24,7 @@ std::string FrameBuilder::Configure(const std::string& option, std::uint8_t head
             {"blank", Source::Blank},           {"full", Source::Full},
             {"first-pixel", Source::FirstPixel}, {"line1-first", Source::Line1First},
             {"last-pixel", Source::LastPixel},  {"checker", Source::Checker},
-            {"counter", Source::Counter}};
+            {"counter", Source::Counter},       {"sequence", Source::Sequence}};
         for (const auto& [patternName, source] : kPatterns) {
             if (name == patternName) {
                 m_source = source;
@@ -79,6 +79,18 @@ std::vector<std::uint8_t> FrameBuilder::Build(std::uint64_t frameNumber) const {
         break;
     case Source::LastPixel:
         frame[8409] = 0x01;
+        break;
+    case Source::Sequence:
+        // Every line holds the frame number, big-endian, then its complement,
+        // repeated: a picture stitched from two replies, or shifted by a byte,
+        // shows lines that disagree.
+        for (int line = 0; line < Picture::kWidth; ++line) {
+            std::uint8_t* out = frame.data() + Picture::kHeaderBytes + line * Picture::kLineBytes;
+            for (int i = 0; i < Picture::kLineBytes; ++i) {
+                const std::uint32_t word = (i / 4) % 2 == 0 ? std::uint32_t(frameNumber) : ~std::uint32_t(frameNumber);
+                out[i] = std::uint8_t(word >> (24 - 8 * (i % 4)));
+            }
+        }
         break;
     default:
         break;

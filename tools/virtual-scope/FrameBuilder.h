@@ -12,7 +12,7 @@ namespace vscope {
 // picture: the live demo, a picture file, or a fixed test pattern.
 class FrameBuilder {
 public:
-    enum class Source { Demo, File, Blank, Full, FirstPixel, Line1First, LastPixel, Checker, Counter };
+    enum class Source { Demo, File, Blank, Full, FirstPixel, Line1First, LastPixel, Checker, Counter, Sequence };
 
     // Parses demo | FILE | pattern:NAME and loads a file at once, so a bad
     // file is reported before the device appears. Empty on success.

@@ -64,8 +64,10 @@ std::string Options::HelpText() {
         "  --fault KIND@N[,N...]          repeatable; KIND: drop (no reply), short (3 bytes; screen:\n"
         "                                 4205), status (status 'X'; screen: as short), late (reply\n"
         "                                 after --late-ms, later commands wait), noise (reply, then\n"
-        "                                 02 FD 41 00 00 03; screen: one stray byte 0x55)\n"
+        "                                 02 FD 41 00 00 03; screen: one stray byte 0x55), stall\n"
+        "                                 (half the reply, a pause of --stall-ms, then the rest)\n"
         "  --late-ms MS                   delay of a late reply (default 2050)\n"
+        "  --stall-ms MS                  pause inside a stalled reply (default 1500)\n"
         "  --fault-seed S                 seeded random schedule: S picks it (same S, same schedule)\n"
         "  --fault-rate P                 share of commands hit, 0-1 (default 0.1 when a seed is given)\n"
         "  --fault-kinds k1,k2            kinds drawn from (default drop,short,status,late,noise)\n"
@@ -148,13 +150,14 @@ std::string Options::Parse(int argc, char** argv, Options& o) {
                 o.flashInitialOld = false;
             else
                 return bad + "erased or old";
-        } else if (key == "--erase-ms" || key == "--program-ms" || key == "--late-ms" ||
+        } else if (key == "--erase-ms" || key == "--program-ms" || key == "--late-ms" || key == "--stall-ms" ||
                    key == "--replug-after-ms" || key == "--busy-for-ms") {
             if (!ToMs(value, ms))
                 return bad + "a time in milliseconds";
             if (key == "--erase-ms") o.eraseMs = ms;
             else if (key == "--program-ms") o.programMs = ms;
             else if (key == "--late-ms") o.lateMs = ms;
+            else if (key == "--stall-ms") o.stallMs = ms;
             else if (key == "--replug-after-ms") o.replugAfterMs = ms;
             else o.busyForMs = ms;
         } else if (key == "--fault") {

@@ -28,6 +28,7 @@ struct Options {
 
     FaultSchedule faults;
     double lateMs = 2050;
+    double stallMs = 1500;
     std::uint64_t unplugAfterCommands = 0;  // 0 = never
     std::uint64_t unplugAfterBytes = 0;     // 0 = never
     double replugAfterMs = -1;              // < 0 = wait for SIGUSR2

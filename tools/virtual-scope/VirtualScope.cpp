@@ -14,9 +14,11 @@ namespace vscope {
 
 namespace {
 
-// Output tags: the reply of command n is 2n, its noise 2n + 1.
-std::uint64_t ReplyTag(std::uint64_t n) { return 2 * n; }
-std::uint64_t NoiseTag(std::uint64_t n) { return 2 * n + 1; }
+// Output tags: the reply of command n is 3n, its noise 3n + 1, and the first
+// part of a stalled reply 3n + 2.
+std::uint64_t ReplyTag(std::uint64_t n) { return 3 * n; }
+std::uint64_t NoiseTag(std::uint64_t n) { return 3 * n + 1; }
+std::uint64_t FirstPartTag(std::uint64_t n) { return 3 * n + 2; }
 
 std::int64_t MsToUs(double ms) { return std::int64_t(ms * 1000.0 + 0.5); }
 
@@ -117,9 +119,13 @@ void VirtualScope::AfterReply(std::uint64_t n) {
 
 void VirtualScope::Finished(const std::vector<OutputPacer::Done>& done) {
     for (const OutputPacer::Done& d : done) {
-        const std::uint64_t n = d.tag / 2;
+        const std::uint64_t n = d.tag / 3;
         if (d.tag == NoiseTag(n)) {
             m_log.Write("ev=noise bytes=" + std::to_string(d.sent));
+            continue;
+        }
+        if (d.tag == FirstPartTag(n)) {
+            m_log.Write("ev=stall n=" + std::to_string(n) + " bytes=" + std::to_string(d.sent));
             continue;
         }
         auto it = m_inFlight.find(n);
@@ -158,8 +164,18 @@ void VirtualScope::Command(std::uint64_t n, std::vector<std::uint8_t> reply, dou
     std::int64_t due = start + MsToUs(m_options.latencyMs + deviceMs);
     if (fault == Fault::Late)
         due += MsToUs(m_options.lateMs);
-    m_busyUntilUs = due;
     const char status = boot && fault != Fault::Drop ? char(reply[2]) : '-';
+    if (fault == Fault::Stall) {
+        // The first half now, a pause, then the rest: later commands wait.
+        const auto half = reply.begin() + std::ptrdiff_t(reply.size() / 2);
+        std::vector<std::uint8_t> first(reply.begin(), half);
+        reply.erase(reply.begin(), half);
+        Pending part{n, due, std::move(first), status, fault, false};
+        part.firstPart = true;
+        m_pending.push_back(std::move(part));
+        due += MsToUs(m_options.stallMs);
+    }
+    m_busyUntilUs = due;
     m_pending.push_back(Pending{n, due, std::move(reply), status, fault, endOfDownload});
 }
 
@@ -172,6 +188,10 @@ void VirtualScope::ReleaseDue(std::int64_t nowUs) {
         if (p.fault == Fault::Drop) {
             LogReply(p.n, 0, '-', p.fault);
             AfterReply(p.n);
+            continue;
+        }
+        if (p.firstPart) {
+            m_pacer.Push(FirstPartTag(p.n), std::move(p.reply));
             continue;
         }
         m_inFlight[p.n] = InFlight{p.status, p.fault};

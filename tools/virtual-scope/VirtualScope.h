@@ -44,6 +44,7 @@ private:
         char status;                      // as sent, '-' when none
         Fault fault;
         bool endOfDownload;
+        bool firstPart = false;  // of a stalled reply: its rest follows later
     };
     struct InFlight {
         char status;
