@@ -15,9 +15,9 @@ typedef unsigned int DWORD;
 typedef unsigned int ULONG;
 typedef unsigned short USHORT;
 typedef unsigned char UCHAR;
-typedef void *PVOID;
-typedef void *LPVOID;
-typedef DWORD *LPDWORD;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef DWORD* LPDWORD;
 
 typedef PVOID FT_HANDLE;
 typedef ULONG FT_STATUS;
@@ -57,10 +57,10 @@ enum {
 #define FT_PURGE_RX 1u
 #define FT_PURGE_TX 2u
 
-FT_STATUS FT_Open(int deviceNumber, FT_HANDLE *pHandle);
+FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* pHandle);
 FT_STATUS FT_Close(FT_HANDLE ftHandle);
 FT_STATUS FT_ListDevices(PVOID pArg1, PVOID pArg2, DWORD Flags);
-FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes);
+FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes);
 FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToWrite, LPDWORD lpBytesWritten);
 FT_STATUS FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead, LPDWORD lpBytesReturned);
 FT_STATUS FT_ResetDevice(FT_HANDLE ftHandle);

@@ -12,7 +12,7 @@ const char* const kLatinLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrs
 // Families tried, in order, when the layout's own font is missing.
 const QStringList& KoreanFallbacks() {
     static const QStringList families = {"Noto Sans CJK KR", "Noto Sans KR", "Noto Sans CJK",
-                                         "NanumGothic", "UnDotum", "Baekmuk Gulim"};
+                                         "NanumGothic",      "UnDotum",      "Baekmuk Gulim"};
     return families;
 }
 } // namespace

@@ -10,7 +10,7 @@
 namespace layout {
 
 class DialogUnits {
-public:
+  public:
     explicit DialogUnits(const QFont& dialogFont);
     DialogUnits(int baseX, int baseY) : m_baseX(baseX), m_baseY(baseY) {}
 
@@ -22,7 +22,7 @@ public:
     int BaseX() const { return m_baseX; }
     int BaseY() const { return m_baseY; }
 
-private:
+  private:
     int m_baseX;
     int m_baseY;
 };

@@ -212,8 +212,9 @@ TEST_F(Download, RefusedAndFailedFilesKeepTheEarlierImage) {
     // Neither a folder nor a FIFO is a file: refused by name, without waiting for a writer.
     sequencer.OnOpenBin();
     sequencer.OnOpenBin();
-    EXPECT_EQ(prompts.messages, (Strings{texts::kFileTooLong, texts::kFileTooLong,
-                                         folder.Path("") + texts::kFileNotRegular, fifo + texts::kFileNotRegular}));
+    EXPECT_EQ(prompts.messages,
+              (Strings{texts::kFileTooLong, texts::kFileTooLong, folder.Path("") + texts::kFileNotRegular,
+                       fifo + texts::kFileNotRegular}));
     EXPECT_NE(prompts.messages[3].find("is not a regular file"), std::string::npos);
     EXPECT_NE(prompts.messages[0].find("8,386,560 bytes"), std::string::npos);
     EXPECT_EQ(view.texts, shown);

@@ -7,10 +7,14 @@ using namespace loadertest;
 
 TEST(FirmwareImage, WorkedValuesOfLengthBlocksAndSizeText) {
     const std::tuple<long long, int, int, const char*> cases[] = {
-        {0, 2048, 1, "0,000 Bytes"},       {512, 2048, 1, "0,512 Bytes"},
-        {2047, 2048, 1, "2,047 Bytes"},    {2048, 4096, 2, "2,048 Bytes"},
-        {4096, 6144, 3, "4,096 Bytes"},    {999999, 1001472, 489, "999,999 Bytes"},
-        {1000000, 1001472, 489, "1,000,000 Bytes"}, {1234567, 1234944, 603, "1,234,567 Bytes"},
+        {0, 2048, 1, "0,000 Bytes"},
+        {512, 2048, 1, "0,512 Bytes"},
+        {2047, 2048, 1, "2,047 Bytes"},
+        {2048, 4096, 2, "2,048 Bytes"},
+        {4096, 6144, 3, "4,096 Bytes"},
+        {999999, 1001472, 489, "999,999 Bytes"},
+        {1000000, 1001472, 489, "1,000,000 Bytes"},
+        {1234567, 1234944, 603, "1,234,567 Bytes"},
         // The longest file accepted: the sequencer sends blocks 0 to T, and block T is the buffer's last.
         {8386559, 8386560, 4095, "8,386,559 Bytes"}};
     TempFolder folder;

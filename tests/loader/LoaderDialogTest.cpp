@@ -1,16 +1,16 @@
 // The loader window itself, headless: its start values, keys and close box,
 // and the file selection of Open BIN.
+#include "LoaderDialog.h"
 #include "FileChooser.h"
 #include "LoaderControls.h"
-#include "LoaderDialog.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -25,10 +25,16 @@ using namespace controls;
 TEST(LoaderDialog, StartValuesAndEnterDoingNothingAndAskingBeforeQuitting) {
     LoaderDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), "Haldrin  Ver. 1.03");
-    const std::pair<int, const char*> texts[] = {
-        {kFileName, "Not Selected"}, {kFileSize, "Unknown"}, {kErrorCount, "  0"},
-        {kEstimatedTime, "00 : 00"}, {kElapsedTime, "00 : 00"}, {kTransferRate, "0,000 CPS"},
-        {kStatus, "Not Connected ....... "}, {kOpenBin, "Open BIN"}, {kConnect, "Connect"}, {kExit, "Exit"}};
+    const std::pair<int, const char*> texts[] = {{kFileName, "Not Selected"},
+                                                 {kFileSize, "Unknown"},
+                                                 {kErrorCount, "  0"},
+                                                 {kEstimatedTime, "00 : 00"},
+                                                 {kElapsedTime, "00 : 00"},
+                                                 {kTransferRate, "0,000 CPS"},
+                                                 {kStatus, "Not Connected ....... "},
+                                                 {kOpenBin, "Open BIN"},
+                                                 {kConnect, "Connect"},
+                                                 {kExit, "Exit"}};
     for (const auto& [id, text] : texts) {
         auto* label = dialog.findChild<QLabel*>(QString::number(id));
         auto* button = dialog.findChild<QPushButton*>(QString::number(id));

@@ -54,9 +54,14 @@ inline Bytes ReadBytes(const std::string& path) {
 
 // Boot-loader firmware with the given geometry and no link delays.
 inline Strings BootLoaderOptions(int perSector, int sectors, const std::string& flash, Strings extra = {}) {
-    Strings o = {"--firmware", "bootloader", "--blocks-per-sector", to_string(perSector), "--sectors",
-                 to_string(sectors), "--flash-file", flash, "--throughput", "0", "--latency-ms", "0",
-                 "--erase-ms", "0", "--program-ms", "0"};
+    Strings o = {"--firmware",          "bootloader",
+                 "--blocks-per-sector", to_string(perSector),
+                 "--sectors",           to_string(sectors),
+                 "--flash-file",        flash,
+                 "--throughput",        "0",
+                 "--latency-ms",        "0",
+                 "--erase-ms",          "0",
+                 "--program-ms",        "0"};
     o.insert(o.end(), extra.begin(), extra.end());
     return o;
 }

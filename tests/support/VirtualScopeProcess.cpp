@@ -28,7 +28,9 @@ namespace {
 
 constexpr int kWaitMs = 5000;
 
-void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+void Pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
 
 std::string DescribeStatus(int status) {
     if (WIFEXITED(status))
@@ -38,7 +40,7 @@ std::string DescribeStatus(int status) {
     return "stopped";
 }
 
-}  // namespace
+} // namespace
 
 std::string VirtualScopeProcess::BridgeDirectory() {
     return usbdriver::VirtualBridgeFolder();
@@ -168,7 +170,7 @@ void VirtualScopeProcess::Stop() {
         ADD_FAILURE() << "the virtual scope did not exit within 5 s of SIGTERM; killing it";
         kill(m_pid, SIGKILL);
         Exited(kWaitMs);
-        unlink(LinkPath().c_str());  // it had no chance to remove its own link
+        unlink(LinkPath().c_str()); // it had no chance to remove its own link
     }
     m_pid = -1;
 }
@@ -198,9 +200,13 @@ std::vector<std::string> VirtualScopeProcess::WaitForEvents(const std::string& e
     }
 }
 
-std::string VirtualScopeProcess::LinkPath() const { return BridgeDirectory() + "/" + m_name; }
+std::string VirtualScopeProcess::LinkPath() const {
+    return BridgeDirectory() + "/" + m_name;
+}
 
-pid_t VirtualScopeProcess::Pid() const { return m_pid; }
+pid_t VirtualScopeProcess::Pid() const {
+    return m_pid;
+}
 
 std::string Field(const std::string& logLine, const std::string& key) {
     const std::string wanted = key + "=";
@@ -216,4 +222,4 @@ std::string Field(const std::string& logLine, const std::string& key) {
     return {};
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -26,7 +26,7 @@ TEST(FaultSchedule, SeededScheduleDependsOnlyOnSeedAndCommandNumber) {
     ASSERT_EQ(b.SetRandom(42, 0.2, "drop,noise"), "");
     ASSERT_EQ(c.SetRandom(43, 0.2, "drop,noise"), "");
     int hits = 0, differences = 0, drops = 0;
-    for (std::uint64_t n = 1000; n >= 1; --n) {  // asked in any order, same answer
+    for (std::uint64_t n = 1000; n >= 1; --n) { // asked in any order, same answer
         EXPECT_EQ(a.At(n), b.At(n));
         EXPECT_TRUE(a.At(n) == Fault::None || a.At(n) == Fault::Drop || a.At(n) == Fault::Noise);
         hits += a.At(n) != Fault::None;

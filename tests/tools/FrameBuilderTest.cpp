@@ -26,7 +26,7 @@ Map Set(const std::vector<std::uint8_t>& frame) {
     return set;
 }
 
-}  // namespace
+} // namespace
 
 TEST(FrameBuilder, TestPatternsGiveTheExactBytes) {
     EXPECT_EQ(Set(Frame("pattern:blank")), Map{});
@@ -55,10 +55,10 @@ TEST(FrameBuilder, TestPatternsGiveTheExactBytes) {
 
 TEST(FrameBuilder, PictureFilePixelsLandOnTheirLineAndBit) {
     QImage image(240, 280, QImage::Format_ARGB32);
-    image.fill(qRgba(0, 0, 0, 0));  // transparent shows as the light background
+    image.fill(qRgba(0, 0, 0, 0));                    // transparent shows as the light background
     image.setPixel(0, 0, qRgba(0, 0, 0, 255));        // line 239, bit 0
-    image.setPixel(239, 279, qRgba(30, 30, 30, 255));  // line 0, bit 279
-    image.setPixel(5, 9, qRgba(200, 200, 200, 255));   // light grey stays light
+    image.setPixel(239, 279, qRgba(30, 30, 30, 255)); // line 0, bit 279
+    image.setPixel(5, 9, qRgba(200, 200, 200, 255));  // light grey stays light
     const std::string path = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/pixels.png";
     ASSERT_TRUE(image.save(QString::fromStdString(path)));
     EXPECT_EQ(Set(Frame(path)), (Map{{10 + 239 * 35, 0x80}, {10 + 34, 0x01}}));

@@ -24,7 +24,7 @@ TEST(OutputPacer, KeepsEveryByteWhenTheWriteWouldBlock) {
     int blocked = 0;
     for (int round = 0; round < 1000 && !pacer.Empty(); ++round) {
         ASSERT_TRUE(pacer.Pump(fds[1], 0, done));
-        if (const ssize_t n = read(fds[0], buf, 1500); n > 0)  // less than the pipe holds
+        if (const ssize_t n = read(fds[0], buf, 1500); n > 0) // less than the pipe holds
             received.insert(received.end(), buf, buf + n);
         if (pacer.Blocked()) {
             ++blocked;
@@ -45,7 +45,7 @@ TEST(OutputPacer, KeepsEveryByteWhenTheWriteWouldBlock) {
 TEST(OutputPacer, SendsOneSlotOfBytesPerMillisecond) {
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
-    OutputPacer pacer(1000000);  // 1000 bytes per 1 ms slot
+    OutputPacer pacer(1000000); // 1000 bytes per 1 ms slot
     pacer.Push(7, std::vector<std::uint8_t>(2500, 0x11));
     std::vector<OutputPacer::Done> done;
     std::uint8_t buf[4096];

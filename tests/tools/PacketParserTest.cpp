@@ -41,9 +41,9 @@ TEST(BootPacketParser, ReassemblesPacketsSplitAnywhere) {
 TEST(BootPacketParser, SkipsGarbageAndFlagsBadEndMarkersAndImpossibleLengths) {
     BootPacketParser parser;
     std::vector<BootPacket> packets;
-    const Bytes stream{0x41, 0x00, 0x03,                          // garbage
-                       0x02, 0xFC, 0x00, 0x01, 0x00, 0x00, 0x04,  // bad end marker
-                       0x02, 0xFD, 0x00, 0x00, 0x08, 0x01,        // impossible length: at once
+    const Bytes stream{0x41, 0x00, 0x03,                         // garbage
+                       0x02, 0xFC, 0x00, 0x01, 0x00, 0x00, 0x04, // bad end marker
+                       0x02, 0xFD, 0x00, 0x00, 0x08, 0x01,       // impossible length: at once
                        0x02, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x03};
     EXPECT_EQ(parser.Feed(stream.data(), stream.size(), packets), 3u);
     // The command after broken ones is still understood.

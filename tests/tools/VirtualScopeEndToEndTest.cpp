@@ -63,7 +63,11 @@ Bytes Receive(int fd, std::size_t count, int timeoutMs = 3000) {
 }
 
 Bytes Packet(std::uint8_t code, unsigned address = 0, const Bytes& data = {}, std::uint8_t end = 0x03) {
-    Bytes p{0x02, code, std::uint8_t(address >> 8), std::uint8_t(address), std::uint8_t(data.size() >> 8),
+    Bytes p{0x02,
+            code,
+            std::uint8_t(address >> 8),
+            std::uint8_t(address),
+            std::uint8_t(data.size() >> 8),
             std::uint8_t(data.size())};
     p.insert(p.end(), data.begin(), data.end());
     p.push_back(end);
@@ -94,7 +98,7 @@ void ExpectHangUp(int fd) {
     close(fd);
 }
 
-}  // namespace
+} // namespace
 
 TEST(VirtualScopeEndToEnd, ScreenRequestGetsOneRawFrameAndSigtermRemovesTheLink) {
     // A large picture makes Qt scale it on worker threads; SIGTERM must still
@@ -110,7 +114,7 @@ TEST(VirtualScopeEndToEnd, ScreenRequestGetsOneRawFrameAndSigtermRemovesTheLink)
 
     const int fd = OpenDevice(scope.LinkPath());
     ASSERT_GE(fd, 0);
-    Send(fd, Bytes{0x00, 0x51, 0x42});  // a stray byte, then a request in two pieces
+    Send(fd, Bytes{0x00, 0x51, 0x42}); // a stray byte, then a request in two pieces
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Send(fd, Bytes{0x0D});
     const Bytes frame = Receive(fd, 8411, 500);
@@ -149,13 +153,25 @@ TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
         image[i] = std::uint8_t(i % 5 == 0 ? 0x02 : (i % 5 == 1 ? 0x03 : i * 31));
     const auto block = [&](int b) { return Bytes(image.begin() + b * 2048, image.begin() + (b + 1) * 2048); };
     // Refused and broken commands must leave the flash alone: the file shows it.
-    const std::pair<Bytes, char> steps[] = {
-        {Packet(0xFF), 'B'}, {Packet(0xFC, 0), 'C'}, {Packet(0xFD, 0, block(0)), 'P'}, {Packet(0xFE, 0), 'A'},
-        {Packet(0xFC, 0), 'A'}, {Packet(0xFD, 0, Bytes(2047)), 'L'}, {Packet(0xFD, 0), 'L'},
-        {Packet(0xFD, 0, block(0)), 'A'}, {Packet(0xFD, 0, block(1)), 'P'}, {Packet(0xFC, 0), 'C'},
-        {Packet(0xFD, 1, block(1)), 'A'}, {Packet(0xFE, 1), 'A'}, {Packet(0xFE, 0, {}, 0x04), 'F'},
-        {Packet(0xFD, 2, block(2)), 'A'}, {Packet(0xFE, 2), 'R'}, {Packet(0xFC, 2), 'R'},
-        {Packet(0xFD, 4, block(0)), 'R'}, {Packet(0x10), 'U'}, {Packet(0xFB), 'A'}};
+    const std::pair<Bytes, char> steps[] = {{Packet(0xFF), 'B'},
+                                            {Packet(0xFC, 0), 'C'},
+                                            {Packet(0xFD, 0, block(0)), 'P'},
+                                            {Packet(0xFE, 0), 'A'},
+                                            {Packet(0xFC, 0), 'A'},
+                                            {Packet(0xFD, 0, Bytes(2047)), 'L'},
+                                            {Packet(0xFD, 0), 'L'},
+                                            {Packet(0xFD, 0, block(0)), 'A'},
+                                            {Packet(0xFD, 0, block(1)), 'P'},
+                                            {Packet(0xFC, 0), 'C'},
+                                            {Packet(0xFD, 1, block(1)), 'A'},
+                                            {Packet(0xFE, 1), 'A'},
+                                            {Packet(0xFE, 0, {}, 0x04), 'F'},
+                                            {Packet(0xFD, 2, block(2)), 'A'},
+                                            {Packet(0xFE, 2), 'R'},
+                                            {Packet(0xFC, 2), 'R'},
+                                            {Packet(0xFD, 4, block(0)), 'R'},
+                                            {Packet(0x10), 'U'},
+                                            {Packet(0xFB), 'A'}};
     for (const auto& [packet, status] : steps)
         EXPECT_EQ(Ask(fd, packet), status) << "command " << int(packet[1]) << " at " << int(packet[3]);
 
@@ -163,11 +179,11 @@ TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
     // written beside it under another name and renamed: nothing else is left.
     std::ifstream in(file, std::ios::binary);
     const Bytes flash{std::istreambuf_iterator<char>(in), {}};
-    image.resize(4 * 2048, 0xFF);  // block 3: erased, never programmed
+    image.resize(4 * 2048, 0xFF); // block 3: erased, never programmed
     EXPECT_TRUE(flash == image) << "the flash file differs from the download (" << flash.size() << " bytes)";
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 1);
     close(fd);
-    scope.Stop();  // the log is complete once the scope has exited
+    scope.Stop(); // the log is complete once the scope has exited
     EXPECT_EQ(Events(scope, "cmd").at(11), "ev=cmd n=12 code=0xFD addr=1 len=2048");
     EXPECT_EQ(Events(scope, "flash").size(), 2u) << "at the end command and at exit";
 }
@@ -178,7 +194,7 @@ TEST(VirtualScopeEndToEnd, UnplugsAfterBytesCommandsOrSignalAndReplugs) {
     int fd = OpenDevice(scope.LinkPath());
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B');
-    Send(fd, Packet(0xFF));  // its fourth byte is the tenth: the device goes away mid-command
+    Send(fd, Packet(0xFF)); // its fourth byte is the tenth: the device goes away mid-command
     ExpectHangUp(fd);
     for (int round = 0; round < 2; ++round) {
         scope.Replug();
@@ -188,7 +204,7 @@ TEST(VirtualScopeEndToEnd, UnplugsAfterBytesCommandsOrSignalAndReplugs) {
         if (round == 0)
             EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B') << "command 3, the last, is still answered";
         else
-            scope.Unplug();  // the fixture checks that the link goes
+            scope.Unplug(); // the fixture checks that the link goes
         ExpectHangUp(fd);
     }
     EXPECT_EQ(Events(scope, "cmd").size(), 4u) << "the cut command was never taken";

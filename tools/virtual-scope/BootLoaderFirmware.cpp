@@ -6,16 +6,21 @@ namespace {
 
 char StatusOf(FlashModel::Result result, char refusedNotBlank) {
     switch (result) {
-    case FlashModel::Result::Ok: return 'A';
-    case FlashModel::Result::OutOfRange: return 'R';
-    case FlashModel::Result::NotErased: return 'P';
-    case FlashModel::Result::NotBlank: return refusedNotBlank;
-    case FlashModel::Result::WrongLength: return 'L';
+    case FlashModel::Result::Ok:
+        return 'A';
+    case FlashModel::Result::OutOfRange:
+        return 'R';
+    case FlashModel::Result::NotErased:
+        return 'P';
+    case FlashModel::Result::NotBlank:
+        return refusedNotBlank;
+    case FlashModel::Result::WrongLength:
+        return 'L';
     }
     return 'U';
 }
 
-}  // namespace
+} // namespace
 
 BootLoaderFirmware::Answer BootLoaderFirmware::Handle(const BootPacket& packet) {
     Answer answer;
@@ -42,8 +47,8 @@ BootLoaderFirmware::Answer BootLoaderFirmware::Handle(const BootPacket& packet) 
             status = StatusOf(m_flash.BlankCheck(packet.address), 'C');
             break;
         case 0xFD:
-            status = StatusOf(
-                m_flash.ProgramBlock(packet.address, packet.data.data(), packet.data.size()), 'C');
+            status =
+                StatusOf(m_flash.ProgramBlock(packet.address, packet.data.data(), packet.data.size()), 'C');
             if (status == 'A')
                 answer.deviceMs = m_programMs;
             break;
@@ -60,4 +65,4 @@ BootLoaderFirmware::Answer BootLoaderFirmware::Handle(const BootPacket& packet) 
     return answer;
 }
 
-}  // namespace vscope
+} // namespace vscope

@@ -10,11 +10,11 @@ namespace vscope {
 
 // The boot loader's answer to one BootPacket, acting on its flash.
 class BootLoaderFirmware {
-public:
+  public:
     struct Answer {
         std::array<std::uint8_t, 6> reply{};
         double deviceMs = 0;        // time the device itself needs (erase, program)
-        bool endOfDownload = false;  // the flash file is due
+        bool endOfDownload = false; // the flash file is due
     };
 
     BootLoaderFirmware(FlashModel& flash, double eraseMs, double programMs)
@@ -22,10 +22,10 @@ public:
 
     Answer Handle(const BootPacket& packet);
 
-private:
+  private:
     FlashModel& m_flash;
     double m_eraseMs;
     double m_programMs;
 };
 
-}  // namespace vscope
+} // namespace vscope

@@ -60,4 +60,4 @@ std::size_t BootPacketParser::Feed(const std::uint8_t* bytes, std::size_t count,
     return ignored;
 }
 
-}  // namespace vscope
+} // namespace vscope

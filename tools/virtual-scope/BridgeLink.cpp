@@ -3,8 +3,8 @@
 #include "BridgeFolder.h"
 
 #include <cerrno>
-#include <csignal>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +31,7 @@ void RemoveLinkAndDie(int signal) {
     std::raise(signal);
 }
 
-}  // namespace
+} // namespace
 
 void BridgeLink::RemoveLinkOnCrash() {
     for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
@@ -132,12 +132,12 @@ std::string BridgeLink::SetBusy(bool busy) {
     if (!IsPlugged())
         return {};
     if (flock(m_ownSlave, busy ? (LOCK_EX | LOCK_NB) : LOCK_UN) != 0)
-        return std::string("cannot ") + (busy ? "lock" : "unlock") + " the pseudo-terminal " +
-               m_slavePath + ": " + std::strerror(errno);
+        return std::string("cannot ") + (busy ? "lock" : "unlock") + " the pseudo-terminal " + m_slavePath +
+               ": " + std::strerror(errno);
     return {};
 }
 
-}  // namespace vscope
+} // namespace vscope
 
 namespace vscope {
 
@@ -148,4 +148,4 @@ int BridgeLink::UnreadByHost() const {
     return count;
 }
 
-}  // namespace vscope
+} // namespace vscope

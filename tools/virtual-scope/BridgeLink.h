@@ -9,7 +9,7 @@ namespace vscope {
 // The scope keeps a slave descriptor of its own open, so the host may close
 // and reopen the slave as often as it likes without hanging up the master.
 class BridgeLink {
-public:
+  public:
     explicit BridgeLink(std::string name) : m_name(std::move(name)) {}
     ~BridgeLink() { Unplug(); }
     BridgeLink(const BridgeLink&) = delete;
@@ -22,7 +22,7 @@ public:
     // Empty on success. With busy the lock is taken before the link appears,
     // so no host can slip in between.
     std::string Plug(bool busy = false);
-    void Unplug();        // removes the link, then closes both sides: an open host sees a hang-up
+    void Unplug(); // removes the link, then closes both sides: an open host sees a hang-up
     bool IsPlugged() const { return m_master >= 0; }
 
     // Takes or releases an exclusive flock on the scope's own slave
@@ -36,7 +36,7 @@ public:
     std::string LinkPath() const { return Directory() + "/" + m_name; }
     const std::string& SlavePath() const { return m_slavePath; }
 
-private:
+  private:
     std::string EnsureDirectory() const;
 
     std::string m_name;
@@ -45,4 +45,4 @@ private:
     int m_ownSlave = -1;
 };
 
-}  // namespace vscope
+} // namespace vscope

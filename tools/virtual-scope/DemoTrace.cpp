@@ -11,28 +11,28 @@ namespace {
 
 // Plot area inside the display, in pixels.
 constexpr int kLeft = 10;
-constexpr int kRight = 229;    // inclusive
+constexpr int kRight = 229; // inclusive
 constexpr int kTop = 20;
 constexpr int kBottom = 259;   // inclusive
-constexpr int kDivisions = 10;  // horizontal divisions
-constexpr int kRows = 8;        // vertical divisions
-constexpr int kPeriod = 176;    // pixels from one firing to the next
+constexpr int kDivisions = 10; // horizontal divisions
+constexpr int kRows = 8;       // vertical divisions
+constexpr int kPeriod = 176;   // pixels from one firing to the next
 
 // Secondary voltage in divisions above the zero line at phase u (0 … kPeriod).
 double Secondary(double u, double firing) {
-    if (u < 2)  // firing line: the voltage needed to jump the plug gap
+    if (u < 2) // firing line: the voltage needed to jump the plug gap
         return firing * (u / 2.0);
     if (u < 4)
         return firing - (firing - 1.4) * ((u - 2) / 2.0);
-    if (u < 40)  // spark line, slowly rising as the gap's resistance grows
+    if (u < 40) // spark line, slowly rising as the gap's resistance grows
         return 1.1 + 0.012 * (u - 4);
-    if (u < 44)  // end of the spark: a small kick
+    if (u < 44) // end of the spark: a small kick
         return 1.55 - 2.45 * ((u - 40) / 4.0);
-    if (u < 84)  // the coil's remaining energy rings down
+    if (u < 84) // the coil's remaining energy rings down
         return -0.9 * std::exp(-(u - 44) / 12.0) * std::cos((u - 44) * 0.55);
-    if (u < 118)  // coil rests before the dwell starts
+    if (u < 118) // coil rests before the dwell starts
         return 0.0;
-    if (u < 120)  // dwell start: primary switched on
+    if (u < 120) // dwell start: primary switched on
         return -0.7;
     if (u < 140)
         return 0.35 * std::exp(-(u - 120) / 6.0) * std::cos((u - 120) * 0.9);
@@ -59,7 +59,7 @@ void Line(Picture& picture, int x0, int y0, int x1, int y1) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void DemoTrace::Draw(Picture& picture, std::uint64_t frameNumber) {
     picture.Clear();
@@ -100,8 +100,8 @@ void DemoTrace::Draw(Picture& picture, std::uint64_t frameNumber) {
 
     // The trace: firing voltage wanders between cylinders, the picture drifts.
     const double divisionPixels = double(height) / kRows;
-    const double firing = 4.6 + 0.6 * std::sin(double(frameNumber) * 0.7) +
-                          0.3 * std::sin(double(frameNumber) * 1.9);
+    const double firing =
+        4.6 + 0.6 * std::sin(double(frameNumber) * 0.7) + 0.3 * std::sin(double(frameNumber) * 1.9);
     const int shift = int((frameNumber * 3) % kPeriod);
     int lastY = 0;
     for (int x = kLeft + 1; x < kRight; ++x) {
@@ -115,4 +115,4 @@ void DemoTrace::Draw(Picture& picture, std::uint64_t frameNumber) {
     }
 }
 
-}  // namespace vscope
+} // namespace vscope

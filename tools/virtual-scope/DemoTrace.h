@@ -11,8 +11,8 @@ class Picture;
 // the scale. The trace drifts and its firing voltage varies from frame to
 // frame, as on a running engine, so a live display visibly moves.
 class DemoTrace {
-public:
+  public:
     static void Draw(Picture& picture, std::uint64_t frameNumber);
 };
 
-}  // namespace vscope
+} // namespace vscope

@@ -29,4 +29,4 @@ void EventLog::Write(const std::string& fields) {
     std::fflush(m_file);
 }
 
-}  // namespace vscope
+} // namespace vscope

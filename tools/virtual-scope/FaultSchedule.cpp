@@ -20,17 +20,24 @@ bool ParseCount(const std::string& text, std::uint64_t& value) {
     return ec == std::errc() && ptr == end && value > 0;
 }
 
-}  // namespace
+} // namespace
 
 const char* FaultName(Fault fault) {
     switch (fault) {
-    case Fault::None: return "none";
-    case Fault::Drop: return "drop";
-    case Fault::Short: return "short";
-    case Fault::Status: return "status";
-    case Fault::Late: return "late";
-    case Fault::Noise: return "noise";
-    case Fault::Stall: return "stall";
+    case Fault::None:
+        return "none";
+    case Fault::Drop:
+        return "drop";
+    case Fault::Short:
+        return "short";
+    case Fault::Status:
+        return "status";
+    case Fault::Late:
+        return "late";
+    case Fault::Noise:
+        return "noise";
+    case Fault::Stall:
+        return "stall";
     }
     return "none";
 }
@@ -97,4 +104,4 @@ Fault FaultSchedule::At(std::uint64_t n) const {
     return m_kinds[Mix(h) % m_kinds.size()];
 }
 
-}  // namespace vscope
+} // namespace vscope

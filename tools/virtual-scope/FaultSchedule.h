@@ -16,7 +16,7 @@ bool ParseFault(const std::string& name, Fault& fault);
 // Explicit entries win; otherwise a seeded schedule decides from the seed and
 // n alone, so the same seed gives the same schedule whatever the timing.
 class FaultSchedule {
-public:
+  public:
     // Parses KIND@N[,N...]. Empty on success.
     std::string AddExplicit(const std::string& text);
     // Parses k1,k2,... Empty on success.
@@ -24,7 +24,7 @@ public:
 
     Fault At(std::uint64_t n) const;
 
-private:
+  private:
     std::map<std::uint64_t, Fault> m_explicit;
     bool m_random = false;
     std::uint64_t m_seed = 0;
@@ -32,4 +32,4 @@ private:
     std::vector<Fault> m_kinds;
 };
 
-}  // namespace vscope
+} // namespace vscope

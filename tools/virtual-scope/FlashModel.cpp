@@ -11,8 +11,7 @@
 namespace vscope {
 
 FlashModel::FlashModel(unsigned blocksPerSector, unsigned sectorCount, Fill initial)
-    : m_blocksPerSector(blocksPerSector),
-      m_sectorCount(sectorCount),
+    : m_blocksPerSector(blocksPerSector), m_sectorCount(sectorCount),
       m_bytes(std::size_t(blocksPerSector) * sectorCount * kBlockSize, 0xFF) {
     if (initial == Fill::Old) {
         // A repeating ramp: no block of it is blank, so every sector needs an erase.
@@ -42,8 +41,7 @@ FlashModel::Result FlashModel::BlankCheck(unsigned sector) const {
     return IsErased(sector * size, size) ? Result::Ok : Result::NotBlank;
 }
 
-FlashModel::Result FlashModel::ProgramBlock(unsigned block, const std::uint8_t* data,
-                                            std::size_t length) {
+FlashModel::Result FlashModel::ProgramBlock(unsigned block, const std::uint8_t* data, std::size_t length) {
     if (length != kBlockSize)
         return Result::WrongLength;
     if (block >= std::size_t(m_blocksPerSector) * m_sectorCount)
@@ -87,4 +85,4 @@ std::string FlashModel::WriteFile(const std::string& path) const {
     return {};
 }
 
-}  // namespace vscope
+} // namespace vscope

@@ -10,7 +10,7 @@ namespace vscope {
 // The boot loader's flash: sectors of blocksPerSector blocks of 2048 bytes.
 // Erased bytes read 0xFF; a block may only be programmed while it is erased.
 class FlashModel {
-public:
+  public:
     static constexpr std::size_t kBlockSize = 2048;
 
     enum class Fill { Erased, Old };
@@ -30,7 +30,7 @@ public:
     // else a description of what went wrong.
     std::string WriteFile(const std::string& path) const;
 
-private:
+  private:
     bool IsErased(std::size_t offset, std::size_t length) const;
 
     unsigned m_blocksPerSector;
@@ -38,4 +38,4 @@ private:
     std::vector<std::uint8_t> m_bytes;
 };
 
-}  // namespace vscope
+} // namespace vscope

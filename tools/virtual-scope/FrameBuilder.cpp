@@ -20,11 +20,14 @@ std::string FrameBuilder::Configure(const std::string& option, std::uint8_t head
     const std::string prefix = "pattern:";
     if (option.compare(0, prefix.size(), prefix) == 0) {
         const std::string name = option.substr(prefix.size());
-        static const std::pair<const char*, Source> kPatterns[] = {
-            {"blank", Source::Blank},           {"full", Source::Full},
-            {"first-pixel", Source::FirstPixel}, {"line1-first", Source::Line1First},
-            {"last-pixel", Source::LastPixel},  {"checker", Source::Checker},
-            {"counter", Source::Counter},       {"sequence", Source::Sequence}};
+        static const std::pair<const char*, Source> kPatterns[] = {{"blank", Source::Blank},
+                                                                   {"full", Source::Full},
+                                                                   {"first-pixel", Source::FirstPixel},
+                                                                   {"line1-first", Source::Line1First},
+                                                                   {"last-pixel", Source::LastPixel},
+                                                                   {"checker", Source::Checker},
+                                                                   {"counter", Source::Counter},
+                                                                   {"sequence", Source::Sequence}};
         for (const auto& [patternName, source] : kPatterns) {
             if (name == patternName) {
                 m_source = source;
@@ -87,7 +90,8 @@ std::vector<std::uint8_t> FrameBuilder::Build(std::uint64_t frameNumber) const {
         for (int line = 0; line < Picture::kWidth; ++line) {
             std::uint8_t* out = frame.data() + Picture::kHeaderBytes + line * Picture::kLineBytes;
             for (int i = 0; i < Picture::kLineBytes; ++i) {
-                const std::uint32_t word = (i / 4) % 2 == 0 ? std::uint32_t(frameNumber) : ~std::uint32_t(frameNumber);
+                const std::uint32_t word =
+                    (i / 4) % 2 == 0 ? std::uint32_t(frameNumber) : ~std::uint32_t(frameNumber);
                 out[i] = std::uint8_t(word >> (24 - 8 * (i % 4)));
             }
         }
@@ -98,4 +102,4 @@ std::vector<std::uint8_t> FrameBuilder::Build(std::uint64_t frameNumber) const {
     return frame;
 }
 
-}  // namespace vscope
+} // namespace vscope

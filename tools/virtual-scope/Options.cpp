@@ -24,61 +24,64 @@ bool ToMs(const std::string& text, double& value) {
     return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(value) && value >= 0;
 }
 
-}  // namespace
+} // namespace
 
 std::string Options::HelpText() {
-    return
-        "Usage: virtual-scope [OPTION]...\n"
-        "Stands in for the Automotive Scope on its USB serial bridge: creates a pseudo-terminal\n"
-        "and a link NAME to it in $XDG_RUNTIME_DIR/virtual-bridges (or <temp dir>/virtual-bridges-<uid>\n"
-        "when XDG_RUNTIME_DIR is unset), where the driver library finds it as an attached device.\n"
-        "\n"
-        "  --firmware screen|bootloader   firmware to run (default screen)\n"
-        "  --name NAME                    link name (default scope0)\n"
-        "  --log PATH                     event log, one 't=<ms> ev=<event> key=value...' line per event\n"
-        "  --help                         show this text\n"
-        "\n"
-        "Link model (default: a full-speed bridge FIFO):\n"
-        "  --throughput BYTES_PER_S       scope-to-host rate, sent in 1 ms slots (default 1000000;\n"
-        "                                 0 = unlimited)\n"
-        "  --latency-ms MS                time from the last byte of a command to the start of its\n"
-        "                                 reply (default 1; 0 = none)\n"
-        "\n"
-        "Screen firmware (answers each 51 42 0D with one 8410-byte screen frame):\n"
-        "  --picture demo|FILE|pattern:NAME\n"
-        "                                 demo: live ignition secondary trace (default); FILE: any\n"
-        "                                 image Qt reads, scaled to 240 x 280 and thresholded;\n"
-        "                                 patterns: " + std::string(FrameBuilder::PatternNames()) + "\n"
-        "  --header-fill BYTE             value of the 10 header bytes (default 0)\n"
-        "\n"
-        "Boot-loader firmware:\n"
-        "  --blocks-per-sector N          2048-byte blocks per sector, 1-255 (default 32)\n"
-        "  --sectors N                    sectors, 1-255 (default 128)\n"
-        "  --flash-file PATH              whole flash written atomically at the end command and on exit\n"
-        "  --flash-initial erased|old     flash contents at start (default old: not blank, so an\n"
-        "                                 erase is needed)\n"
-        "  --erase-ms MS                  device time per sector erase (default 20)\n"
-        "  --program-ms MS                device time per block programmed (default 2)\n"
-        "\n"
-        "Faults (command numbers count from 1 in the order received, hello and screen requests too):\n"
-        "  --fault KIND@N[,N...]          repeatable; KIND: drop (no reply), short (3 bytes; screen:\n"
-        "                                 4205), status (status 'X'; screen: as short), late (reply\n"
-        "                                 after --late-ms, later commands wait), noise (reply, then\n"
-        "                                 02 FD 41 00 00 03; screen: one stray byte 0x55), stall\n"
-        "                                 (half the reply, a pause of --stall-ms, then the rest)\n"
-        "  --late-ms MS                   delay of a late reply (default 2050)\n"
-        "  --stall-ms MS                  pause inside a stalled reply (default 1500)\n"
-        "  --fault-seed S                 seeded random schedule: S picks it (same S, same schedule)\n"
-        "  --fault-rate P                 share of commands hit, 0-1 (default 0.1 when a seed is given)\n"
-        "  --fault-kinds k1,k2            kinds drawn from (default drop,short,status,late,noise)\n"
-        "  --unplug-after-commands N      unplug once the reply to command N has been sent (once)\n"
-        "  --unplug-after-bytes N         unplug as soon as N bytes have been received (once)\n"
-        "  --replug-after-ms MS           plug in again MS after every unplug (default: wait for SIGUSR2)\n"
-        "  --busy                         hold an exclusive lock on the device all the time, so opens fail\n"
-        "  --busy-for-ms MS               hold it only for the first MS after start\n"
-        "\n"
-        "Signals: SIGUSR1 unplug now, SIGUSR2 replug now, SIGINT/SIGTERM/SIGHUP exit (link removed,\n"
-        "flash file written).\n";
+    return "Usage: virtual-scope [OPTION]...\n"
+           "Stands in for the Automotive Scope on its USB serial bridge: creates a pseudo-terminal\n"
+           "and a link NAME to it in $XDG_RUNTIME_DIR/virtual-bridges (or <temp dir>/virtual-bridges-<uid>\n"
+           "when XDG_RUNTIME_DIR is unset), where the driver library finds it as an attached device.\n"
+           "\n"
+           "  --firmware screen|bootloader   firmware to run (default screen)\n"
+           "  --name NAME                    link name (default scope0)\n"
+           "  --log PATH                     event log, one 't=<ms> ev=<event> key=value...' line per event\n"
+           "  --help                         show this text\n"
+           "\n"
+           "Link model (default: a full-speed bridge FIFO):\n"
+           "  --throughput BYTES_PER_S       scope-to-host rate, sent in 1 ms slots (default 1000000;\n"
+           "                                 0 = unlimited)\n"
+           "  --latency-ms MS                time from the last byte of a command to the start of its\n"
+           "                                 reply (default 1; 0 = none)\n"
+           "\n"
+           "Screen firmware (answers each 51 42 0D with one 8410-byte screen frame):\n"
+           "  --picture demo|FILE|pattern:NAME\n"
+           "                                 demo: live ignition secondary trace (default); FILE: any\n"
+           "                                 image Qt reads, scaled to 240 x 280 and thresholded;\n"
+           "                                 patterns: " +
+           std::string(FrameBuilder::PatternNames()) +
+           "\n"
+           "  --header-fill BYTE             value of the 10 header bytes (default 0)\n"
+           "\n"
+           "Boot-loader firmware:\n"
+           "  --blocks-per-sector N          2048-byte blocks per sector, 1-255 (default 32)\n"
+           "  --sectors N                    sectors, 1-255 (default 128)\n"
+           "  --flash-file PATH              whole flash written atomically at the end command and on exit\n"
+           "  --flash-initial erased|old     flash contents at start (default old: not blank, so an\n"
+           "                                 erase is needed)\n"
+           "  --erase-ms MS                  device time per sector erase (default 20)\n"
+           "  --program-ms MS                device time per block programmed (default 2)\n"
+           "\n"
+           "Faults (command numbers count from 1 in the order received, hello and screen requests too):\n"
+           "  --fault KIND@N[,N...]          repeatable; KIND: drop (no reply), short (3 bytes; screen:\n"
+           "                                 4205), status (status 'X'; screen: as short), late (reply\n"
+           "                                 after --late-ms, later commands wait), noise (reply, then\n"
+           "                                 02 FD 41 00 00 03; screen: one stray byte 0x55), stall\n"
+           "                                 (half the reply, a pause of --stall-ms, then the rest)\n"
+           "  --late-ms MS                   delay of a late reply (default 2050)\n"
+           "  --stall-ms MS                  pause inside a stalled reply (default 1500)\n"
+           "  --fault-seed S                 seeded random schedule: S picks it (same S, same schedule)\n"
+           "  --fault-rate P                 share of commands hit, 0-1 (default 0.1 when a seed is given)\n"
+           "  --fault-kinds k1,k2            kinds drawn from (default drop,short,status,late,noise)\n"
+           "  --unplug-after-commands N      unplug once the reply to command N has been sent (once)\n"
+           "  --unplug-after-bytes N         unplug as soon as N bytes have been received (once)\n"
+           "  --replug-after-ms MS           plug in again MS after every unplug (default: wait for "
+           "SIGUSR2)\n"
+           "  --busy                         hold an exclusive lock on the device all the time, so opens "
+           "fail\n"
+           "  --busy-for-ms MS               hold it only for the first MS after start\n"
+           "\n"
+           "Signals: SIGUSR1 unplug now, SIGUSR2 replug now, SIGINT/SIGTERM/SIGHUP exit (link removed,\n"
+           "flash file written).\n";
 }
 
 std::string Options::Parse(int argc, char** argv, Options& o) {
@@ -150,16 +153,22 @@ std::string Options::Parse(int argc, char** argv, Options& o) {
                 o.flashInitialOld = false;
             else
                 return bad + "erased or old";
-        } else if (key == "--erase-ms" || key == "--program-ms" || key == "--late-ms" || key == "--stall-ms" ||
-                   key == "--replug-after-ms" || key == "--busy-for-ms") {
+        } else if (key == "--erase-ms" || key == "--program-ms" || key == "--late-ms" ||
+                   key == "--stall-ms" || key == "--replug-after-ms" || key == "--busy-for-ms") {
             if (!ToMs(value, ms))
                 return bad + "a time in milliseconds";
-            if (key == "--erase-ms") o.eraseMs = ms;
-            else if (key == "--program-ms") o.programMs = ms;
-            else if (key == "--late-ms") o.lateMs = ms;
-            else if (key == "--stall-ms") o.stallMs = ms;
-            else if (key == "--replug-after-ms") o.replugAfterMs = ms;
-            else o.busyForMs = ms;
+            if (key == "--erase-ms")
+                o.eraseMs = ms;
+            else if (key == "--program-ms")
+                o.programMs = ms;
+            else if (key == "--late-ms")
+                o.lateMs = ms;
+            else if (key == "--stall-ms")
+                o.stallMs = ms;
+            else if (key == "--replug-after-ms")
+                o.replugAfterMs = ms;
+            else
+                o.busyForMs = ms;
         } else if (key == "--fault") {
             if (std::string e = o.faults.AddExplicit(value); !e.empty())
                 return e;
@@ -187,4 +196,4 @@ std::string Options::Parse(int argc, char** argv, Options& o) {
     return {};
 }
 
-}  // namespace vscope
+} // namespace vscope

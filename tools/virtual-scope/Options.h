@@ -13,7 +13,7 @@ struct Options {
     std::string name = "scope0";
     std::string logPath;
 
-    double throughput = 1000000;  // bytes per second, 0 = unlimited
+    double throughput = 1000000; // bytes per second, 0 = unlimited
     double latencyMs = 1;
 
     std::string picture = "demo";
@@ -29,11 +29,11 @@ struct Options {
     FaultSchedule faults;
     double lateMs = 2050;
     double stallMs = 1500;
-    std::uint64_t unplugAfterCommands = 0;  // 0 = never
-    std::uint64_t unplugAfterBytes = 0;     // 0 = never
-    double replugAfterMs = -1;              // < 0 = wait for SIGUSR2
+    std::uint64_t unplugAfterCommands = 0; // 0 = never
+    std::uint64_t unplugAfterBytes = 0;    // 0 = never
+    double replugAfterMs = -1;             // < 0 = wait for SIGUSR2
     bool busy = false;
-    double busyForMs = -1;                  // < 0 = not set
+    double busyForMs = -1; // < 0 = not set
 
     bool help = false;
 
@@ -42,4 +42,4 @@ struct Options {
     static std::string HelpText();
 };
 
-}  // namespace vscope
+} // namespace vscope

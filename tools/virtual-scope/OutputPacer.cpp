@@ -74,4 +74,4 @@ void OutputPacer::Abandon(std::vector<Done>& done) {
     m_idle = true;
 }
 
-}  // namespace vscope
+} // namespace vscope

@@ -11,7 +11,7 @@ namespace vscope {
 // 1 ms slot go out in one write, as a full-speed bridge hands them to the host
 // in USB frames. Writes the master refuses (EAGAIN) are kept and retried.
 class OutputPacer {
-public:
+  public:
     struct Done {
         std::uint64_t tag;
         std::size_t sent;
@@ -28,12 +28,15 @@ public:
 
     bool Empty() const { return m_queue.empty(); }
     bool Blocked() const { return m_blocked; }
-    void Unblock() { m_blocked = false; m_idle = true; }
+    void Unblock() {
+        m_blocked = false;
+        m_idle = true;
+    }
     // Microseconds of steady time when the pace allows the next byte, or -1
     // when nothing is waiting for the pace.
     std::int64_t NextWakeUs() const;
 
-private:
+  private:
     struct Segment {
         std::uint64_t tag;
         std::vector<std::uint8_t> bytes;
@@ -41,7 +44,7 @@ private:
     };
     std::size_t Allowance(std::int64_t nowUs) const;
 
-    double m_rate;  // 0 = unlimited
+    double m_rate; // 0 = unlimited
     std::deque<Segment> m_queue;
     bool m_blocked = false;
     bool m_idle = true;
@@ -49,4 +52,4 @@ private:
     std::uint64_t m_sentSinceOrigin = 0;
 };
 
-}  // namespace vscope
+} // namespace vscope

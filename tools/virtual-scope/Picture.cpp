@@ -17,4 +17,4 @@ std::vector<std::uint8_t> Picture::ToFrame(const std::array<std::uint8_t, 10>& h
     return frame;
 }
 
-}  // namespace vscope
+} // namespace vscope

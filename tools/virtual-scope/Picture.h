@@ -9,7 +9,7 @@ namespace vscope {
 // The scope's display as a person sees it: 240 pixels wide, 280 high,
 // x left to right, y top to bottom; true = dark.
 class Picture {
-public:
+  public:
     static constexpr int kWidth = 240;
     static constexpr int kHeight = 280;
     static constexpr int kFrameBytes = 8410;
@@ -28,8 +28,8 @@ public:
     // to bottom.
     std::vector<std::uint8_t> ToFrame(const std::array<std::uint8_t, 10>& header) const;
 
-private:
+  private:
     std::array<bool, std::size_t(kWidth) * kHeight> m_dark{};
 };
 
-}  // namespace vscope
+} // namespace vscope

@@ -12,9 +12,9 @@ std::string PictureFile::Load(const std::string& path, Picture& picture) {
     if (!image.load(QString::fromStdString(path)))
         return "cannot read the picture file " + path +
                " (missing, unreadable or not an image format this system knows)";
-    const QImage scaled = image.convertToFormat(QImage::Format_ARGB32)
-                              .scaled(Picture::kWidth, Picture::kHeight, Qt::IgnoreAspectRatio,
-                                      Qt::SmoothTransformation);
+    const QImage scaled =
+        image.convertToFormat(QImage::Format_ARGB32)
+            .scaled(Picture::kWidth, Picture::kHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     picture.Clear();
     for (int y = 0; y < Picture::kHeight; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(scaled.constScanLine(y));
@@ -30,4 +30,4 @@ std::string PictureFile::Load(const std::string& path, Picture& picture) {
     return {};
 }
 
-}  // namespace vscope
+} // namespace vscope

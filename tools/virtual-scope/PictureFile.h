@@ -10,9 +10,9 @@ class Picture;
 // and thresholds it: pixels darker than middle grey become dark. Transparent
 // parts count as white, as on the display's background.
 class PictureFile {
-public:
+  public:
     // Empty on success, else a description for the technician.
     static std::string Load(const std::string& path, Picture& picture);
 };
 
-}  // namespace vscope
+} // namespace vscope

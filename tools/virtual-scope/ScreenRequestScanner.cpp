@@ -6,8 +6,7 @@ namespace {
 constexpr std::uint8_t kRequest[3] = {0x51, 0x42, 0x0D};
 }
 
-ScreenRequestScanner::Result ScreenRequestScanner::Feed(const std::uint8_t* bytes,
-                                                        std::size_t count) {
+ScreenRequestScanner::Result ScreenRequestScanner::Feed(const std::uint8_t* bytes, std::size_t count) {
     Result result;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
@@ -31,4 +30,4 @@ ScreenRequestScanner::Result ScreenRequestScanner::Feed(const std::uint8_t* byte
     return result;
 }
 
-}  // namespace vscope
+} // namespace vscope

@@ -16,16 +16,24 @@ namespace {
 
 // Output tags: the reply of command n is 3n, its noise 3n + 1, and the first
 // part of a stalled reply 3n + 2.
-std::uint64_t ReplyTag(std::uint64_t n) { return 3 * n; }
-std::uint64_t NoiseTag(std::uint64_t n) { return 3 * n + 1; }
-std::uint64_t FirstPartTag(std::uint64_t n) { return 3 * n + 2; }
+std::uint64_t ReplyTag(std::uint64_t n) {
+    return 3 * n;
+}
+std::uint64_t NoiseTag(std::uint64_t n) {
+    return 3 * n + 1;
+}
+std::uint64_t FirstPartTag(std::uint64_t n) {
+    return 3 * n + 2;
+}
 
-std::int64_t MsToUs(double ms) { return std::int64_t(ms * 1000.0 + 0.5); }
+std::int64_t MsToUs(double ms) {
+    return std::int64_t(ms * 1000.0 + 0.5);
+}
 
 constexpr std::size_t kScreenShortBytes = 4205;
 constexpr std::size_t kBootShortBytes = 3;
 
-}  // namespace
+} // namespace
 
 sigset_t VirtualScope::ControlSignals() {
     sigset_t mask;
@@ -54,11 +62,10 @@ std::int64_t VirtualScope::NowUs() const {
 std::string VirtualScope::Prepare() {
     if (m_options.firmware == Options::Firmware::Screen)
         return m_frames.Configure(m_options.picture, m_options.headerFill);
-    m_flash = std::make_unique<FlashModel>(
-        m_options.blocksPerSector, m_options.sectors,
-        m_options.flashInitialOld ? FlashModel::Fill::Old : FlashModel::Fill::Erased);
-    m_bootLoader = std::make_unique<BootLoaderFirmware>(*m_flash, m_options.eraseMs,
-                                                        m_options.programMs);
+    m_flash = std::make_unique<FlashModel>(m_options.blocksPerSector, m_options.sectors,
+                                           m_options.flashInitialOld ? FlashModel::Fill::Old
+                                                                     : FlashModel::Fill::Erased);
+    m_bootLoader = std::make_unique<BootLoaderFirmware>(*m_flash, m_options.eraseMs, m_options.programMs);
     return {};
 }
 
@@ -253,8 +260,8 @@ void VirtualScope::Receive(const std::uint8_t* bytes, std::size_t count) {
         m_log.Write("ev=cmd n=" + std::to_string(n) + " code=" + code +
                     " addr=" + std::to_string(packet.address) + " len=" + std::to_string(packet.length));
         BootLoaderFirmware::Answer answer = m_bootLoader->Handle(packet);
-        Command(n, std::vector<std::uint8_t>(answer.reply.begin(), answer.reply.end()),
-                answer.deviceMs, answer.endOfDownload);
+        Command(n, std::vector<std::uint8_t>(answer.reply.begin(), answer.reply.end()), answer.deviceMs,
+                answer.endOfDownload);
     }
 }
 
@@ -265,7 +272,7 @@ void VirtualScope::ReadMaster() {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return;  // EAGAIN: all read. The scope's own slave descriptor keeps EIO away.
+            return; // EAGAIN: all read. The scope's own slave descriptor keeps EIO away.
         std::size_t count = std::size_t(n);
         bool unplug = false;
         if (m_options.unplugAfterBytes && !m_unpluggedByBytes &&
@@ -392,4 +399,4 @@ int VirtualScope::Run() {
     return m_failed ? 1 : 0;
 }
 
-}  // namespace vscope
+} // namespace vscope

@@ -24,7 +24,7 @@ namespace vscope {
 // The device: one thread, one poll loop over the signal descriptor and the
 // pseudo-terminal master, with timers for replies, pacing, replug and busy.
 class VirtualScope {
-public:
+  public:
     // Must run before any thread exists (Qt's image scaling starts a pool),
     // so that the control signals reach the loop's signal descriptor and
     // never a thread that would take their default action.
@@ -36,15 +36,15 @@ public:
     // Runs until SIGINT/SIGTERM; returns the process exit code.
     int Run();
 
-private:
+  private:
     struct Pending {
         std::uint64_t n;
         std::int64_t dueUs;
-        std::vector<std::uint8_t> reply;  // after the fault is applied
-        char status;                      // as sent, '-' when none
+        std::vector<std::uint8_t> reply; // after the fault is applied
+        char status;                     // as sent, '-' when none
         Fault fault;
         bool endOfDownload;
-        bool firstPart = false;  // of a stalled reply: its rest follows later
+        bool firstPart = false; // of a stalled reply: its rest follows later
     };
     struct InFlight {
         char status;
@@ -57,8 +57,7 @@ private:
     void Unplug();
     void ReadMaster();
     void Receive(const std::uint8_t* bytes, std::size_t count);
-    void Command(std::uint64_t n, std::vector<std::uint8_t> reply, double deviceMs,
-                 bool endOfDownload);
+    void Command(std::uint64_t n, std::vector<std::uint8_t> reply, double deviceMs, bool endOfDownload);
     void ReleaseDue(std::int64_t nowUs);
     void Pump(std::int64_t nowUs);
     void Finished(const std::vector<OutputPacer::Done>& done);
@@ -87,10 +86,10 @@ private:
     std::int64_t m_busyEndUs = -1;
     bool m_firstPlug = true;
     bool m_unplugNow = false;
-    std::int64_t m_drainSinceUs = -1;  // unplug waits for the host to read the last reply
+    std::int64_t m_drainSinceUs = -1; // unplug waits for the host to read the last reply
     bool m_unpluggedByCommands = false;
     bool m_unpluggedByBytes = false;
     bool m_failed = false;
 };
 
-}  // namespace vscope
+} // namespace vscope
