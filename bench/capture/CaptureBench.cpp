@@ -3,7 +3,8 @@
 // CPU share of the program while it only polls (scope attached, no capture running).
 #include "CaptureLink.h"
 #include "FrameReceiver.h"
-#include "SystemClock.h"
+#include "QtWindowTimers.h"
+#include "SteadyClock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,23 +22,17 @@
 
 namespace {
 
-struct QuietMessages : capture::MessagePort {
+struct QuietMessages : appsupport::Messages {
     int shown = 0;
-    void ShowMessage(const QString& text) override {
+    void ShowMessage(const std::string& text) override {
         ++shown;
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        std::fprintf(stderr, "message: %s\n", text.c_str());
     }
-    bool AskYesNo(const QString&) override { return false; }
+    bool AskYesNo(const std::string&) override { return false; }
 };
 
 struct NoWindow : capture::WindowPort {
     void InvalidateWindow() override {}
-};
-
-struct QtTimers : capture::TimerPort {
-    QTimer timer;
-    void StartTimer(int, int periodMs) override { timer.start(periodMs); }
-    void StopTimer(int) override { timer.stop(); }
 };
 
 double CpuSeconds() {
@@ -82,19 +77,19 @@ int main(int argc, char** argv) {
     capture::ScreenCanvas canvas;
     QuietMessages messages;
     NoWindow window;
-    QtTimers timers;
-    capture::SystemClock clock;
+    capture::CaptureLink* watch = nullptr;
+    unsigned ticks = 0;
+    appsupport::QtWindowTimers timers([&](int id) {
+        ++ticks;
+        watch->OnCaptureTimer(id);
+    });
+    appsupport::SteadyClock clock;
     capture::FrameReceiver receiver(state, driver, canvas, window, clock);
     capture::CaptureLink captureLink(state, driver, receiver, canvas, messages, timers, clock,
                                      capture::CaptureLink::Binding{});
-    timers.timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timers.timer, &QTimer::timeout,
-                     [&] { captureLink.OnCaptureTimer(capture::CaptureLink::kCaptureTimer); });
+    watch = &captureLink;
     if (captureLink.OpenLink() != 1)
         return 1;
-
-    unsigned ticks = 0;
-    QObject::connect(&timers.timer, &QTimer::timeout, [&] { ++ticks; });
 
     constexpr int kRunMs = 5000;
     receiver.StartRealTime();

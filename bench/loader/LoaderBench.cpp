@@ -4,9 +4,9 @@
 #include "FirmwareImage.h"
 #include "LoaderPrompts.h"
 #include "LoaderView.h"
-#include "QtStepTimers.h"
+#include "QtWindowTimers.h"
 #include "ScopeLink.h"
-#include "SteadyTickClock.h"
+#include "SteadyClock.h"
 
 #include <QCoreApplication>
 
@@ -25,6 +25,8 @@
 #include <vector>
 
 extern char** environ;
+
+using namespace loader;
 
 namespace {
 namespace fs = std::filesystem;
@@ -124,11 +126,11 @@ Result TimeDownload(int argc, char** argv, const fs::path& work, long long lengt
 
     QCoreApplication app(argc, argv);
     ScopeLink scopeLink;
-    SteadyTickClock clock;
+    appsupport::SteadyClock clock;
     QuietView view;
     BenchPrompts prompts(imagePath);
     DownloadSequencer* sequencer = nullptr;
-    QtStepTimers timers([&](int id) { sequencer->OnLoaderTimer(id); });
+    appsupport::QtWindowTimers timers([&](int id) { sequencer->OnLoaderTimer(id); });
     DownloadSequencer seq(scopeLink, timers, clock, view, prompts);
     sequencer = &seq;
     seq.ResetWindow();

@@ -1,4 +1,4 @@
-// The about box (layout 100): icon, version line, a second information line and OK.
+// The about box: icon, version line, a second information line and OK.
 #pragma once
 
 #include <QDialog>

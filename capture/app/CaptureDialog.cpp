@@ -1,8 +1,11 @@
 #include "CaptureDialog.h"
 
 #include "AboutDialog.h"
+#include "CaptureControls.h"
 #include "DialogUnits.h"
 #include "MultiLineButton.h"
+#include "ProgramIcon.h"
+#include "SystemMenu.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -20,19 +23,25 @@ struct ControlTemplate {
     bool multiLine;
 };
 
-// Layout 102 in template (and tab) order.
+using namespace controls;
+
+// The window's layout, in template (and tab) order.
 const ControlTemplate kControls[] = {
-    {1, "확인", 205, 202, 50, 14, false},          {2, "취소", 241, 202, 50, 14, false},
-    {1000, "Real Time", 76, 0, 37, 22, true},      {1001, "Zoom In", 0, 0, 37, 22, false},
-    {1002, "Screen Capture", 38, 0, 37, 22, true}, {1003, "Stop", 114, 0, 37, 22, false},
-    {1004, "Print", 152, 0, 37, 22, false},        {1005, "Save", 190, 0, 37, 22, false},
+    {kOk, "확인", 205, 202, 50, 14, false},
+    {kCancel, "취소", 241, 202, 50, 14, false},
+    {kRealTime, "Real Time", 76, 0, 37, 22, true},
+    {kZoom, "Zoom In", 0, 0, 37, 22, false},
+    {kScreenCapture, "Screen Capture", 38, 0, 37, 22, true},
+    {kStop, "Stop", 114, 0, 37, 22, false},
+    {kPrint, "Print", 152, 0, 37, 22, false},
+    {kSave, "Save", 190, 0, 37, 22, false},
 };
 
 const char* const kAboutMenuText = "Quorvex 정보(&A)...";
 } // namespace
 
 QBrush ControlColors(int controlId, const QBrush& defaultBrush) {
-    if (controlId >= 1000 && controlId <= 1005)
+    if (controlId >= kRealTime && controlId <= kSave)
         return QBrush(QColor(128, 128, 128));
     return defaultBrush;
 }
@@ -40,19 +49,18 @@ QBrush ControlColors(int controlId, const QBrush& defaultBrush) {
 CaptureDialog::CaptureDialog() : CaptureDialog(Options{}) {}
 
 CaptureDialog::CaptureDialog(Options options)
-    : QDialog(nullptr), m_options(std::move(options)), m_hIcon(),
-      m_qtMessages(this, [this](const std::function<void()>& show) { RunModal(show); }), m_qtChooser(this),
-      m_qtPrinter(this), m_messages(m_options.messages ? *m_options.messages : m_qtMessages),
-      m_receiver(m_state, m_options.driver ? *m_options.driver : DriverTable::Process(), m_canvas, *this,
+    : QDialog(nullptr), m_options(std::move(options)),
+      m_hIcon(appsupport::ProgramIcon(QStringLiteral("quorvex"))),
+      m_timers([this](int id) { m_link.OnCaptureTimer(id); }),
+      m_qtMessages(this, QStringLiteral("Quorvex"), QMessageBox::Question, m_timers),
+      m_qtChooser(this, m_timers), m_qtPrinter(this), m_view(this),
+      m_messages(m_options.messages ? *m_options.messages : m_qtMessages),
+      m_receiver(m_state, m_options.driver ? *m_options.driver : DriverTable::Process(), m_canvas, m_view,
                  m_clock),
       m_link(m_state, m_options.driver ? *m_options.driver : DriverTable::Process(), m_receiver, m_canvas,
-             m_messages, *this, m_clock, m_options.binding),
+             m_messages, m_timers, m_clock, m_options.binding),
       m_saver(m_options.chooser ? *m_options.chooser : m_qtChooser, m_messages),
       m_printer(m_options.printer ? *m_options.printer : m_qtPrinter, m_messages) {
-    for (int side : {16, 32, 48, 64})
-        m_hIcon.addFile(QStringLiteral(":/quorvex/icon-%1.png").arg(side), QSize(side, side));
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, [this] { OnTick(); });
     BuildLayout();
 }
 
@@ -79,18 +87,18 @@ void CaptureDialog::BuildLayout() {
             palette.setColor(QPalette::ButtonText, Qt::black);
         button->setPalette(palette);
     }
-    QPushButton* ok = Button(1);
+    QPushButton* ok = Button(kOk);
     ok->setDefault(true);
     ok->hide();
-    Button(2)->hide();
+    Button(kCancel)->hide();
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Button(2), &QPushButton::clicked, this, &QDialog::reject);
-    connect(Button(1000), &QPushButton::clicked, this, [this] { m_receiver.StartRealTime(); });
-    connect(Button(1001), &QPushButton::clicked, this, [this] { ToggleZoom(); });
-    connect(Button(1002), &QPushButton::clicked, this, [this] { m_receiver.CaptureOnce(); });
-    connect(Button(1003), &QPushButton::clicked, this, [this] { m_receiver.StopCapture(); });
-    connect(Button(1004), &QPushButton::clicked, this, [this] { PrintImage(); });
-    connect(Button(1005), &QPushButton::clicked, this, [this] { SaveImage(); });
+    connect(Button(kCancel), &QPushButton::clicked, this, &QDialog::reject);
+    connect(Button(kRealTime), &QPushButton::clicked, this, [this] { m_receiver.StartRealTime(); });
+    connect(Button(kZoom), &QPushButton::clicked, this, [this] { ToggleZoom(); });
+    connect(Button(kScreenCapture), &QPushButton::clicked, this, [this] { m_receiver.CaptureOnce(); });
+    connect(Button(kStop), &QPushButton::clicked, this, [this] { m_receiver.StopCapture(); });
+    connect(Button(kPrint), &QPushButton::clicked, this, [this] { m_printer.PrintImage(m_canvas); });
+    connect(Button(kSave), &QPushButton::clicked, this, [this] { m_saver.SaveImage(m_canvas, m_zoomed); });
 }
 
 QPushButton* CaptureDialog::Button(int controlId) const {
@@ -109,7 +117,7 @@ bool CaptureDialog::OnInitDialog() {
         const QRect desktop = screen->availableGeometry();
         move(desktop.center() - QPoint(kStartOuterSize.width() / 2, kStartOuterSize.height() / 2));
     }
-    Button(1000)->setFocus();
+    Button(kRealTime)->setFocus();
     if (!bound)
         setResult(QDialog::Accepted);
     return bound;
@@ -138,12 +146,12 @@ void CaptureDialog::showEvent(QShowEvent* event) {
 void CaptureDialog::ToggleZoom() {
     const QRect outer = frameGeometry();
     if (m_zoomed == 1) {
-        Button(1001)->setText(QStringLiteral("Zoom In"));
+        Button(kZoom)->setText(QStringLiteral("Zoom In"));
         SetOuterSize(outer.size() - kZoomGrowth);
         move(outer.topLeft());
         m_zoomed = 0;
     } else {
-        Button(1001)->setText(QStringLiteral("Zoom Out"));
+        Button(kZoom)->setText(QStringLiteral("Zoom Out"));
         SetOuterSize(outer.size() + kZoomGrowth);
         move(outer.topLeft());
         m_zoomed = 1;
@@ -167,58 +175,22 @@ void CaptureDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addSeparator();
     QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
-    about->setData(kAboutCommand);
+    about->setData(appsupport::kAboutCommand);
     QAction* chosen = nullptr;
-    RunModal([&] { chosen = menu.exec(event->globalPos()); });
+    m_timers.RunModal([&] { chosen = menu.exec(event->globalPos()); });
     if (chosen)
         ShowAboutBox(chosen->data().toInt());
 }
 
 void CaptureDialog::ShowAboutBox(int systemCommand) {
-    if ((systemCommand & 0xFFF0) != kAboutCommand)
+    if (!appsupport::IsAboutCommand(systemCommand))
         return;
     AboutDialog about;
-    RunModal([&] { about.exec(); });
+    m_timers.RunModal([&] { about.exec(); });
 }
 
-void CaptureDialog::SaveImage() {
-    m_saver.SaveImage(m_canvas, m_zoomed);
-}
-
-void CaptureDialog::PrintImage() {
-    m_printer.PrintImage(m_canvas);
-}
-
-void CaptureDialog::RunModal(const std::function<void()>& show) {
-    if (m_tickDepth == 0 || !m_timer.isActive()) {
-        show();
-        return;
-    }
-    QTimer relay;
-    relay.setTimerType(Qt::PreciseTimer);
-    connect(&relay, &QTimer::timeout, this, [this] { OnTick(); });
-    relay.start(m_timer.interval());
-    show();
-}
-
-void CaptureDialog::OnTick() {
-    ++m_tickDepth;
-    m_link.OnCaptureTimer(CaptureLink::kCaptureTimer);
-    --m_tickDepth;
-}
-
-void CaptureDialog::InvalidateWindow() {
-    update();
-}
-
-void CaptureDialog::StartTimer(int id, int periodMs) {
-    if (id == CaptureLink::kCaptureTimer)
-        m_timer.start(periodMs);
-}
-
-void CaptureDialog::StopTimer(int id) {
-    if (id == CaptureLink::kCaptureTimer)
-        m_timer.stop();
+void CaptureView::InvalidateWindow() {
+    m_window->update();
 }
 
 } // namespace capture

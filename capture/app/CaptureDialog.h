@@ -1,6 +1,6 @@
-// The capture window (layout 102): six command buttons along the top and the scope's
-// picture below at 1x or 2x. Binds buttons, timer 1, painting and the about entry to
-// the capture logic; holds no logic of its own.
+// The capture window: six command buttons along the top and the scope's picture
+// below at 1x or 2x. It builds its widgets and wires the capture logic to them,
+// to the window timers and to the modal prompts; it holds no logic of its own.
 #pragma once
 
 #include "CaptureLink.h"
@@ -11,22 +11,29 @@
 #include "QtFileChooser.h"
 #include "QtMessageBoxes.h"
 #include "QtPrinterPort.h"
+#include "QtWindowTimers.h"
 #include "ScreenCanvas.h"
-#include "SystemClock.h"
+#include "SteadyClock.h"
 
 #include <QDialog>
 #include <QIcon>
-#include <QTimer>
-
-#include <functional>
 
 class QPushButton;
 
 namespace capture {
 
-class CaptureDialog : public QDialog, private WindowPort, private TimerPort {
+// The window as the capture logic sees it.
+class CaptureView : public WindowPort {
   public:
-    static constexpr int kAboutCommand = 16;
+    explicit CaptureView(QWidget* window) : m_window(window) {}
+    void InvalidateWindow() override;
+
+  private:
+    QWidget* m_window;
+};
+
+class CaptureDialog : public QDialog {
+  public:
     static constexpr QSize kStartOuterSize{400, 440};
     static constexpr QSize kZoomGrowth{240, 280};
     static constexpr QPoint kPictureOrigin{80, 50};
@@ -35,7 +42,7 @@ class CaptureDialog : public QDialog, private WindowPort, private TimerPort {
     struct Options {
         CaptureLink::Binding binding;
         DriverTable* driver = nullptr;
-        MessagePort* messages = nullptr;
+        appsupport::Messages* messages = nullptr;
         FileChooserPort* chooser = nullptr;
         PrinterPort* printer = nullptr;
     };
@@ -51,17 +58,11 @@ class CaptureDialog : public QDialog, private WindowPort, private TimerPort {
 
     void ToggleZoom();
     void ShowAboutBox(int systemCommand);
-    void SaveImage();
-    void PrintImage();
 
     QPushButton* Button(int controlId) const;
     int Zoomed() const { return m_zoomed; }
     const CaptureState& State() const { return m_state; }
     FrameReceiver& Receiver() { return m_receiver; }
-
-    // Runs a modal box so that timer 1 keeps ticking behind it even when the box was
-    // opened from inside a tick (Qt does not re-enter a timer from its own handler).
-    void RunModal(const std::function<void()>& show);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -69,12 +70,7 @@ class CaptureDialog : public QDialog, private WindowPort, private TimerPort {
     void showEvent(QShowEvent* event) override;
 
   private:
-    void InvalidateWindow() override;
-    void StartTimer(int id, int periodMs) override;
-    void StopTimer(int id) override;
-
     void BuildLayout();
-    void OnTick();
     void SetOuterSize(QSize outer);
 
     Options m_options;
@@ -82,17 +78,17 @@ class CaptureDialog : public QDialog, private WindowPort, private TimerPort {
     ScreenCanvas m_canvas;
     int m_zoomed = 0;
     QIcon m_hIcon;
-    SystemClock m_clock;
-    QtMessageBoxes m_qtMessages;
+    appsupport::SteadyClock m_clock;
+    appsupport::QtWindowTimers m_timers;
+    appsupport::QtMessageBoxes m_qtMessages;
     QtFileChooser m_qtChooser;
     QtPrinterPort m_qtPrinter;
-    MessagePort& m_messages;
+    CaptureView m_view;
+    appsupport::Messages& m_messages;
     FrameReceiver m_receiver;
     CaptureLink m_link;
     ImageSaver m_saver;
     ImagePrinter m_printer;
-    QTimer m_timer;
-    int m_tickDepth = 0;
     bool m_linkOpened = false;
     bool m_sizedAfterShow = false;
 };

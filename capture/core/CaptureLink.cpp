@@ -5,8 +5,8 @@
 namespace capture {
 
 CaptureLink::CaptureLink(CaptureState& state, DriverTable& driver, FrameReceiver& receiver,
-                         ScreenCanvas& canvas, MessagePort& messages, TimerPort& timers, ClockPort& clock,
-                         Binding binding)
+                         ScreenCanvas& canvas, appsupport::Messages& messages,
+                         appsupport::WindowTimers& timers, appsupport::Clock& clock, Binding binding)
     : m_state(state), m_driver(driver), m_receiver(receiver), m_canvas(canvas), m_messages(messages),
       m_timers(timers), m_clock(clock), m_binding(std::move(binding)) {}
 
@@ -17,14 +17,14 @@ int CaptureLink::OpenLink() {
     std::fill(m_state.m_receiveBuffer.begin(), m_state.m_receiveBuffer.end(), 0);
 
     if (m_driver.BindDriverLibrary(m_binding.fileName, m_binding.searchDirs) != 1) {
-        m_messages.ShowMessage(QStringLiteral("USB drivers not installed."));
+        m_messages.ShowMessage("USB drivers not installed.");
         return 0;
     }
     m_driver.m_open(0, &m_state.m_driverHandle);
     m_lastOpenAt = m_clock.TickCount();
     m_state.m_disconnected = 0;
     m_canvas.CreateCanvas();
-    m_timers.StartTimer(kCaptureTimer, kCapturePeriodMs);
+    m_timers.Start(kCaptureTimer, kCapturePeriodMs, appsupport::WindowTimers::Kind::Repeating);
     m_timerRunning = true;
     return 1;
 }
@@ -43,7 +43,7 @@ void CaptureLink::SuperviseLink() {
     if (count == 0 && m_state.m_disconnected == 0) {
         // Set first: the ticks that run while the message is open must not repeat it.
         m_state.m_disconnected = 1;
-        m_messages.ShowMessage(QStringLiteral("Could not connect to Scope on USB."));
+        m_messages.ShowMessage("Could not connect to Scope on USB.");
     } else if (count != 0 && m_state.m_disconnected == 1) {
         m_state.m_disconnected = 0;
         OpenDevice();
@@ -76,7 +76,7 @@ void CaptureLink::OpenDevice() {
 
 void CaptureLink::CloseLink() {
     if (m_timerRunning) {
-        m_timers.StopTimer(kCaptureTimer);
+        m_timers.Stop(kCaptureTimer);
         m_timerRunning = false;
     }
     m_clock.Sleep(100);

@@ -4,9 +4,12 @@
 
 #include "CapturePorts.h"
 #include "CaptureState.h"
+#include "Clock.h"
 #include "DriverTable.h"
 #include "FrameReceiver.h"
+#include "Messages.h"
 #include "ScreenCanvas.h"
+#include "WindowTimers.h"
 
 #include <string>
 #include <vector>
@@ -27,7 +30,8 @@ class CaptureLink {
     };
 
     CaptureLink(CaptureState& state, DriverTable& driver, FrameReceiver& receiver, ScreenCanvas& canvas,
-                MessagePort& messages, TimerPort& timers, ClockPort& clock, Binding binding);
+                appsupport::Messages& messages, appsupport::WindowTimers& timers, appsupport::Clock& clock,
+                Binding binding);
 
     // 1 when the driver is bound (device opened, canvas created, timer running); 0 after
     // the user has been told that the drivers are missing.
@@ -44,9 +48,9 @@ class CaptureLink {
     DriverTable& m_driver;
     FrameReceiver& m_receiver;
     ScreenCanvas& m_canvas;
-    MessagePort& m_messages;
-    TimerPort& m_timers;
-    ClockPort& m_clock;
+    appsupport::Messages& m_messages;
+    appsupport::WindowTimers& m_timers;
+    appsupport::Clock& m_clock;
     Binding m_binding;
     bool m_timerRunning = false;
     std::uint32_t m_lastOpenAt = 0;

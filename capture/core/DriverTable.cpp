@@ -18,15 +18,31 @@ DriverTable& DriverTable::Process() {
 }
 
 namespace {
+using usbdriver::DriverOperations;
+using usbdriver::StoreEntry;
+
+struct Entry {
+    const char* name;
+    const char* missing; // the diagnostic, with the error number for %d
+    void (*store)(DriverOperations&, void*);
+};
+
+// Looked up in this order, stopping at the first that is missing; slots already
+// filled keep their values.
+const Entry kEntries[] = {
+    {"FT_Open", "FT_Open load error : %d", StoreEntry<&DriverOperations::m_open>},
+    {"FT_Close", "FT_Close load error : %d", StoreEntry<&DriverOperations::m_close>},
+    {"FT_ListDevices", "FT_ListDevices load error : %d", StoreEntry<&DriverOperations::m_listDevices>},
+    {"FT_GetQueueStatus", "FT_GetQueueStatus load error : %d",
+     StoreEntry<&DriverOperations::m_getQueueStatus>},
+    {"FT_Write", "FT_Write load error : %d", StoreEntry<&DriverOperations::m_write>},
+    {"FT_Read", "FT_ReadAny load error : %d", StoreEntry<&DriverOperations::m_read>},
+};
+
 void WriteDiagnostic(const char* format, int errorNumber) {
     std::fprintf(stderr, format, errorNumber);
     std::fputc('\n', stderr);
     std::fflush(stderr);
-}
-
-template <typename Fn> bool ResolveInto(usbdriver::DriverLibrary& library, const char* name, Fn& slot) {
-    slot = reinterpret_cast<Fn>(library.Resolve(name));
-    return slot != nullptr;
 }
 } // namespace
 
@@ -35,30 +51,13 @@ int DriverTable::BindDriverLibrary(const std::string& fileName, const std::vecto
         WriteDiagnostic("FTD2XX.dll Load Error : %d", m_library.ErrorNumber());
         return 0;
     }
-    // In this order, stopping at the first missing name; filled slots keep their values.
-    if (!ResolveInto(m_library, "FT_Open", m_open)) {
-        WriteDiagnostic("FT_Open load error : %d", m_library.ErrorNumber());
-        return 0;
-    }
-    if (!ResolveInto(m_library, "FT_Close", m_close)) {
-        WriteDiagnostic("FT_Close load error : %d", m_library.ErrorNumber());
-        return 0;
-    }
-    if (!ResolveInto(m_library, "FT_ListDevices", m_listDevices)) {
-        WriteDiagnostic("FT_ListDevices load error : %d", m_library.ErrorNumber());
-        return 0;
-    }
-    if (!ResolveInto(m_library, "FT_GetQueueStatus", m_getQueueStatus)) {
-        WriteDiagnostic("FT_GetQueueStatus load error : %d", m_library.ErrorNumber());
-        return 0;
-    }
-    if (!ResolveInto(m_library, "FT_Write", m_write)) {
-        WriteDiagnostic("FT_Write load error : %d", m_library.ErrorNumber());
-        return 0;
-    }
-    if (!ResolveInto(m_library, "FT_Read", m_read)) {
-        WriteDiagnostic("FT_ReadAny load error : %d", m_library.ErrorNumber());
-        return 0;
+    for (const Entry& entry : kEntries) {
+        void* found = m_library.Resolve(entry.name);
+        entry.store(*this, found);
+        if (!found) {
+            WriteDiagnostic(entry.missing, m_library.ErrorNumber());
+            return 0;
+        }
     }
     return 1;
 }

@@ -14,7 +14,7 @@ constexpr int kBytesPerLine = 35;
 } // namespace
 
 FrameReceiver::FrameReceiver(CaptureState& state, DriverTable& driver, ScreenCanvas& canvas,
-                             WindowPort& window, ClockPort& clock)
+                             WindowPort& window, appsupport::Clock& clock)
     : m_state(state), m_driver(driver), m_canvas(canvas), m_window(window), m_clock(clock) {}
 
 void FrameReceiver::StartRealTime() {

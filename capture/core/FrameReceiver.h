@@ -4,6 +4,7 @@
 
 #include "CapturePorts.h"
 #include "CaptureState.h"
+#include "Clock.h"
 #include "DriverTable.h"
 #include "ScreenCanvas.h"
 
@@ -25,7 +26,7 @@ class FrameReceiver {
     static constexpr std::uint32_t kSettleMs = 5;
 
     FrameReceiver(CaptureState& state, DriverTable& driver, ScreenCanvas& canvas, WindowPort& window,
-                  ClockPort& clock);
+                  appsupport::Clock& clock);
 
     void StartRealTime();
     void CaptureOnce();
@@ -54,7 +55,7 @@ class FrameReceiver {
     DriverTable& m_driver;
     ScreenCanvas& m_canvas;
     WindowPort& m_window;
-    ClockPort& m_clock;
+    appsupport::Clock& m_clock;
     unsigned m_framesDrawn = 0;
     // The queue may hold bytes of more than one reply: true after any anomaly,
     // until a frame has been read that nothing followed.

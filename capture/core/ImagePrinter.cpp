@@ -4,7 +4,7 @@
 
 namespace capture {
 
-ImagePrinter::ImagePrinter(PrinterPort& printer, MessagePort& messages)
+ImagePrinter::ImagePrinter(PrinterPort& printer, appsupport::Messages& messages)
     : m_printer(printer), m_messages(messages) {}
 
 void ImagePrinter::PrintImage(const ScreenCanvas& canvas) {
@@ -16,7 +16,8 @@ void ImagePrinter::PrintImage(const ScreenCanvas& canvas) {
     const QImage picture = canvas.Picture();
     QString reason;
     if (!m_printer.BeginJob(&reason)) {
-        m_messages.ShowMessage(QStringLiteral("The picture could not be printed: %1.").arg(reason));
+        m_messages.ShowMessage(
+            QStringLiteral("The picture could not be printed: %1.").arg(reason).toStdString());
         return;
     }
     const QSize printable = m_printer.PrintableSize();

@@ -2,7 +2,7 @@
 // tells the user when printing could not start.
 #pragma once
 
-#include "CapturePorts.h"
+#include "Messages.h"
 #include "ScreenCanvas.h"
 
 #include <QImage>
@@ -25,12 +25,12 @@ class PrinterPort {
 
 class ImagePrinter {
   public:
-    ImagePrinter(PrinterPort& printer, MessagePort& messages);
+    ImagePrinter(PrinterPort& printer, appsupport::Messages& messages);
     void PrintImage(const ScreenCanvas& canvas);
 
   private:
     PrinterPort& m_printer;
-    MessagePort& m_messages;
+    appsupport::Messages& m_messages;
 };
 
 } // namespace capture

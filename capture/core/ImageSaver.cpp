@@ -9,7 +9,7 @@ namespace capture {
 
 const char* const ImageSaver::kFilter = "bmp File (*.bmp)";
 
-ImageSaver::ImageSaver(FileChooserPort& chooser, MessagePort& messages)
+ImageSaver::ImageSaver(FileChooserPort& chooser, appsupport::Messages& messages)
     : m_chooser(chooser), m_messages(messages) {}
 
 QString ImageSaver::BitmapFileName(const QString& chosen) {
@@ -43,7 +43,7 @@ void ImageSaver::SaveImage(const ScreenCanvas& canvas, int zoomed) {
     if (path != *chosen && QFileInfo::exists(path)) {
         const QString question = QStringLiteral("%1 already exists.\r\nDo you want to replace it?")
                                      .arg(QDir::toNativeSeparators(path));
-        if (!m_messages.AskYesNo(question))
+        if (!m_messages.AskYesNo(question.toStdString()))
             return;
     }
     // The picture as it is now: frames arriving later must not change what is written.
@@ -51,7 +51,8 @@ void ImageSaver::SaveImage(const ScreenCanvas& canvas, int zoomed) {
     QString reason;
     if (!WriteBitmapFile(picture, {0, 0, picture.width(), picture.height()}, 32, path, &reason)) {
         m_messages.ShowMessage(QStringLiteral("The picture could not be saved to %1:\r\n%2.")
-                                   .arg(QDir::toNativeSeparators(path), reason));
+                                   .arg(QDir::toNativeSeparators(path), reason)
+                                   .toStdString());
     }
 }
 

@@ -2,7 +2,7 @@
 // picture at the zoom it is shown, telling the user when the file could not be written.
 #pragma once
 
-#include "CapturePorts.h"
+#include "Messages.h"
 #include "ScreenCanvas.h"
 
 #include <QString>
@@ -23,7 +23,7 @@ class ImageSaver {
   public:
     static const char* const kFilter; // "bmp File (*.bmp)"
 
-    ImageSaver(FileChooserPort& chooser, MessagePort& messages);
+    ImageSaver(FileChooserPort& chooser, appsupport::Messages& messages);
 
     // Path unchanged when its last four characters are ".bmp" in any case, else + ".bmp".
     static QString BitmapFileName(const QString& chosen);
@@ -34,7 +34,7 @@ class ImageSaver {
 
   private:
     FileChooserPort& m_chooser;
-    MessagePort& m_messages;
+    appsupport::Messages& m_messages;
 };
 
 } // namespace capture

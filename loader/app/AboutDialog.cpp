@@ -2,11 +2,13 @@
 
 #include "DialogUnits.h"
 #include "LoaderTexts.h"
-#include "MessageText.h"
+#include "QtMessageBoxes.h"
 
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+
+namespace loader {
 
 AboutDialog::AboutDialog(const QIcon& icon, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(texts::kProgramName));
@@ -18,7 +20,7 @@ AboutDialog::AboutDialog(const QIcon& icon, QWidget* parent) : QDialog(parent) {
     picture->setPixmap(icon.pixmap(32, 32));
     picture->setGeometry(du.X(11), du.Y(17), 32, 32);
 
-    auto* text = new QLabel(MessageText(texts::kAboutText), this);
+    auto* text = new QLabel(appsupport::MessageText(texts::kAboutText), this);
     text->setObjectName(QStringLiteral("aboutText"));
     text->setGeometry(du.Rect(39, 7, 134, 18));
 
@@ -27,3 +29,5 @@ AboutDialog::AboutDialog(const QIcon& icon, QWidget* parent) : QDialog(parent) {
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
+
+} // namespace loader

@@ -4,6 +4,8 @@
 
 #include <QFileDialog>
 
+namespace loader {
+
 std::optional<std::string> BinFileChooser::Choose(QWidget* owner) {
     QFileDialog dialog(owner, QString::fromUtf8(texts::kFileDialogTitle));
     dialog.setFileMode(QFileDialog::ExistingFile);
@@ -16,3 +18,5 @@ std::optional<std::string> BinFileChooser::Choose(QWidget* owner) {
         return std::nullopt;
     return dialog.selectedFiles().constFirst().toStdString();
 }
+
+} // namespace loader

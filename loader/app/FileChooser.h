@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace loader {
+
 class FileChooser {
   public:
     virtual ~FileChooser() = default;
@@ -17,3 +19,5 @@ class BinFileChooser : public FileChooser {
   public:
     std::optional<std::string> Choose(QWidget* owner) override;
 };
+
+} // namespace loader

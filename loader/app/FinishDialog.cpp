@@ -2,11 +2,13 @@
 
 #include "DialogUnits.h"
 #include "LoaderTexts.h"
-#include "MessageText.h"
+#include "QtMessageBoxes.h"
 
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+
+namespace loader {
 
 FinishDialog::FinishDialog(const QIcon& icon, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(texts::kProgramName));
@@ -21,7 +23,7 @@ FinishDialog::FinishDialog(const QIcon& icon, QWidget* parent) : QDialog(parent)
     picture->setPixmap(icon.pixmap(iconRect.size()));
     picture->setGeometry(iconRect);
 
-    auto* text = new QLabel(MessageText(texts::kFinishText), this);
+    auto* text = new QLabel(appsupport::MessageText(texts::kFinishText), this);
     text->setObjectName(QStringLiteral("finishText"));
     text->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     text->setGeometry(du.Rect(30, 4, 124, 53));
@@ -39,3 +41,5 @@ FinishDialog::FinishDialog(const QIcon& icon, QWidget* parent) : QDialog(parent)
     connect(finishButton, &QPushButton::clicked, this, &QDialog::accept);
     finishButton->setFocus();
 }
+
+} // namespace loader

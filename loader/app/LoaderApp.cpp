@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     try {
-        LoaderDialog dialog;
+        loader::LoaderDialog dialog;
         dialog.exec();
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "haldrin: not enough memory for the 8 MiB firmware image buffer\n");

@@ -5,35 +5,31 @@
 #include "FinishDialog.h"
 #include "LoaderControls.h"
 #include "LoaderTexts.h"
-#include "MessageText.h"
+#include "ProgramIcon.h"
+#include "SystemMenu.h"
 
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+
+namespace loader {
 
 using namespace controls;
 
 namespace {
-QIcon ProgramIcon() {
-    QIcon icon;
-    for (const int size : {16, 32, 48, 64})
-        icon.addFile(QStringLiteral(":/haldrin/icon-%1.png").arg(size), QSize(size, size));
-    return icon;
-}
-
 QString Text(const char* text) {
     return QString::fromUtf8(text);
 }
 } // namespace
 
 LoaderDialog::LoaderDialog(FileChooser* chooser)
-    : QDialog(nullptr), m_timers([this](int id) { m_sequencer.OnLoaderTimer(id); }),
-      m_sequencer(m_link, m_timers, m_clock, *this, *this), m_hIcon(ProgramIcon()),
-      m_chooser(chooser ? chooser : &m_binChooser) {
+    : QDialog(nullptr), m_hIcon(appsupport::ProgramIcon(QStringLiteral("haldrin"))),
+      m_timers([this](int id) { m_sequencer.OnLoaderTimer(id); }),
+      m_prompts(*this, m_hIcon, m_timers, chooser ? *chooser : m_binChooser),
+      m_sequencer(m_link, m_timers, m_clock, m_widgets, m_prompts) {
     // Title bar with the window menu and close box, no minimise or maximise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -41,10 +37,18 @@ LoaderDialog::LoaderDialog(FileChooser* chooser)
     setWindowIcon(m_hIcon);
     BuildLayout();
     m_sequencer.ResetWindow();
-    m_buttons[kExit]->setFocus();
+    m_widgets.Button(kExit)->setFocus();
 }
 
 LoaderDialog::~LoaderDialog() = default;
+
+QProgressBar* LoaderDialog::TotalBar() const {
+    return m_widgets.Bar(kTotalBar);
+}
+
+QProgressBar* LoaderDialog::SectorBar() const {
+    return m_widgets.Bar(kSectorBar);
+}
 
 void LoaderDialog::BuildLayout() {
     setFont(layout::DialogFont(QString::fromUtf8("굴림"), 9));
@@ -68,7 +72,7 @@ void LoaderDialog::BuildLayout() {
         b->setTextVisible(false);
         b->setRange(0, 100);
         b->setValue(0);
-        return b;
+        m_widgets.AddBar(id, b);
     };
 
     group("FILE INFO", 7, 7, 269, 41);
@@ -88,9 +92,9 @@ void LoaderDialog::BuildLayout() {
     AddText(kElapsedTime, "Elapsed Time:", 203, 76, 57, 11);
     AddText(kStatus, "Status", 42, 93, 227, 8);
     label("SECTOR", 12, 107, 30, 8);
-    m_sectorBar = bar(kSectorBar, 43, 105, 228, 12);
+    bar(kSectorBar, 43, 105, 228, 12);
     label("TOTAL", 12, 121, 24, 8);
-    m_totalBar = bar(kTotalBar, 43, 119, 228, 12);
+    bar(kTotalBar, 43, 119, 228, 12);
 
     QPushButton* openBin = AddButton(kOpenBin, "Open BIN", 7, 140, 50, 14);
     QPushButton* connectButton = AddButton(kConnect, "Connect", 62, 140, 50, 14);
@@ -109,7 +113,7 @@ QLabel* LoaderDialog::AddText(int id, const char* text, int x, int y, int w, int
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     l->setObjectName(QString::number(id));
     l->setGeometry(du.Rect(x, y, w, h));
-    m_texts[id] = l;
+    m_widgets.AddText(id, l);
     return l;
 }
 
@@ -122,7 +126,7 @@ QPushButton* LoaderDialog::AddButton(int id, const char* text, int x, int y, int
     b->setAutoDefault(false);
     b->setDefault(false);
     b->setFocusPolicy(Qt::StrongFocus);
-    m_buttons[id] = b;
+    m_widgets.AddButton(id, b);
     return b;
 }
 
@@ -133,62 +137,18 @@ void LoaderDialog::contextMenuEvent(QContextMenuEvent* event) {
     // The entry follows a separator as on the system menu; Qt draws no leading one.
     menu.addSeparator();
     QAction* about = menu.addAction(Text(texts::kAboutEntry));
-    about->setData(kAboutCommand);
-    if (QAction* chosen = menu.exec(event->globalPos()))
+    about->setData(appsupport::kAboutCommand);
+    QAction* chosen = nullptr;
+    m_timers.RunModal([&] { chosen = menu.exec(event->globalPos()); });
+    if (chosen)
         OnSysCommand(chosen->data().toInt());
 }
 
 void LoaderDialog::OnSysCommand(int id) {
-    if (IsAboutCommand(id)) {
+    if (appsupport::IsAboutCommand(id)) {
         AboutDialog about(m_hIcon, this);
-        about.exec();
+        m_timers.RunModal([&] { about.exec(); });
     }
 }
 
-void LoaderDialog::SetText(int control, const std::string& text) {
-    const auto found = m_texts.find(control);
-    if (found != m_texts.end())
-        found->second->setText(QString::fromStdString(text));
-}
-
-void LoaderDialog::EnableButton(int control, bool enabled) {
-    const auto found = m_buttons.find(control);
-    if (found != m_buttons.end())
-        found->second->setEnabled(enabled);
-}
-
-void LoaderDialog::SetBarRange(int control, int minimum, int maximum) {
-    QProgressBar* bar = control == kTotalBar ? m_totalBar : control == kSectorBar ? m_sectorBar : nullptr;
-    if (bar)
-        bar->setRange(minimum, maximum);
-}
-
-void LoaderDialog::SetBarPosition(int control, int position) {
-    QProgressBar* bar = control == kTotalBar ? m_totalBar : control == kSectorBar ? m_sectorBar : nullptr;
-    if (bar)
-        bar->setValue(position);
-}
-
-void LoaderDialog::ShowMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, Text(texts::kProgramName), MessageText(text), QMessageBox::Ok, this);
-    box.exec();
-}
-
-bool LoaderDialog::AskYesNo(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, Text(texts::kProgramName), MessageText(text),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    return box.exec() == QMessageBox::Yes;
-}
-
-LoaderPrompts::FinishChoice LoaderDialog::RunFinishDialog() {
-    FinishDialog dialog(m_hIcon, this);
-    return dialog.exec() == QDialog::Accepted ? FinishChoice::Finish : FinishChoice::Continue;
-}
-
-std::optional<std::string> LoaderDialog::ChooseFile() {
-    return m_chooser->Choose(this);
-}
-
-void LoaderDialog::EndDialog(DialogEnd end) {
-    done(end == DialogEnd::Ok ? QDialog::Accepted : QDialog::Rejected);
-}
+} // namespace loader

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace loader {
+
 void BootPacket::PutBigEndian16(std::uint8_t* at, int value) {
     const auto bits = static_cast<std::uint32_t>(value);
     at[0] = static_cast<std::uint8_t>((bits >> 8) & 0xFF);
@@ -21,3 +23,5 @@ std::vector<std::uint8_t> BootPacket::Build(std::uint8_t command, int address, i
     packet[6 + static_cast<std::size_t>(dataLength)] = kEtx;
     return packet;
 }
+
+} // namespace loader

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace loader {
+
 class BootPacket {
   public:
     static constexpr std::uint8_t kStx = 0x02;
@@ -20,6 +22,8 @@ class BootPacket {
     // Reply: exactly 6 bytes; byte 2 the status, bytes 3 and 4 the geometry.
     static constexpr int kReplyLength = 6;
     static constexpr int kStatusByte = 2;
+    static constexpr int kBlocksPerSectorByte = 3;
+    static constexpr int kSectorCountByte = 4;
     static constexpr std::uint8_t kAcknowledged = 'A';
     static constexpr std::uint8_t kHelloAnswer = 'B';
 
@@ -29,3 +33,5 @@ class BootPacket {
 
     static void PutBigEndian16(std::uint8_t* at, int value);
 };
+
+} // namespace loader

@@ -7,12 +7,18 @@
 
 #include <algorithm>
 
+namespace loader {
+
 using namespace controls;
 using namespace steps;
 
-DownloadSequencer::DownloadSequencer(ScopeLink& link, StepTimers& timers, TickClock& clock, LoaderView& view,
-                                     LoaderPrompts& prompts)
+DownloadSequencer::DownloadSequencer(ScopeLink& link, appsupport::WindowTimers& timers,
+                                     appsupport::Clock& clock, LoaderView& view, LoaderPrompts& prompts)
     : m_link(link), m_timers(timers), m_clock(clock), m_view(view), m_prompts(prompts) {}
+
+void DownloadSequencer::Arm(int stepId, int periodMs) {
+    m_timers.Start(stepId, periodMs, appsupport::WindowTimers::Kind::Once);
+}
 
 void DownloadSequencer::OnLoaderTimer(int id) {
     m_timers.Stop(id);
@@ -46,10 +52,10 @@ void DownloadSequencer::OnLoaderTimer(int id) {
 void DownloadSequencer::ConnectPoll() {
     m_view.SetText(kStatus, m_link.DeviceCountText());
     const int result = m_link.Connect();
-    if (result == 1) {
+    if (result == ScopeLink::kReady) {
         BootLoaderAnswered();
-    } else if (result == 2) {
-        m_timers.Arm(kConnectPoll, kPollMs);
+    } else if (result == ScopeLink::kNotYet) {
+        Arm(kConnectPoll, kPollMs);
     } else {
         m_prompts.ShowMessage(texts::kEnvironmentProblem);
         m_prompts.EndDialog(LoaderPrompts::DialogEnd::Ok);
@@ -58,10 +64,10 @@ void DownloadSequencer::ConnectPoll() {
 
 void DownloadSequencer::OnConnect() {
     const int result = m_link.Connect();
-    if (result == 1) {
+    if (result == ScopeLink::kReady) {
         m_timers.Stop(kConnectPoll);
         BootLoaderAnswered();
-    } else if (result == 3) {
+    } else if (result == ScopeLink::kGiveUp) {
         m_prompts.ShowMessage(texts::kEnvironmentProblem);
         m_prompts.EndDialog(LoaderPrompts::DialogEnd::Ok);
     }
@@ -72,7 +78,7 @@ void DownloadSequencer::BootLoaderAnswered() {
     m_view.EnableButton(kConnect, false);
     if (T() == 0)
         OnOpenBin();
-    m_timers.Arm(kStartRun, kNextMs);
+    Arm(kStartRun, kNextMs);
 }
 
 void DownloadSequencer::StartRun() {
@@ -81,13 +87,13 @@ void DownloadSequencer::StartRun() {
         return;
     }
     m_downloadActive = true;
-    m_startTick = m_clock.Now();
-    m_timers.Arm(kCapacityQuery, kNextMs);
+    m_startTick = m_clock.TickCount();
+    Arm(kCapacityQuery, kNextMs);
 }
 
 void DownloadSequencer::CapacityQuery() {
     if (m_link.QueryGeometry() != 0) {
-        m_timers.Arm(kEraseSector, kNextMs);
+        Arm(kEraseSector, kNextMs);
         return;
     }
     ++m_errorCount;
@@ -95,21 +101,21 @@ void DownloadSequencer::CapacityQuery() {
         m_prompts.ShowMessage(texts::kFileMismatch);
         return;
     }
-    m_timers.Arm(kCapacityQuery, kRetryMs);
+    Arm(kCapacityQuery, kRetryMs);
 }
 
 void DownloadSequencer::EraseSector() {
     const int s = m_sectorIndex;
     const int n = std::min(T() - P() * s, P());
-    m_view.SetBarRange(kSectorBar, 0, n + 18);
+    m_view.SetBarRange(kSectorBar, 0, n + kBlankCheckedMark);
     m_view.SetBarPosition(kSectorBar, 0);
     m_view.SetText(kStatus, texts::kErase);
     if (m_link.EraseSector(s) != BootPacket::kAcknowledged) {
         StepFailed(kEraseSector);
         return;
     }
-    m_view.SetBarPosition(kSectorBar, 10);
-    m_timers.Arm(kBlankCheck, kNextMs);
+    m_view.SetBarPosition(kSectorBar, kErasedMark);
+    Arm(kBlankCheck, kNextMs);
     UpdateStatistics();
 }
 
@@ -119,9 +125,9 @@ void DownloadSequencer::BlankCheck() {
         StepFailed(kBlankCheck);
         return;
     }
-    m_view.SetBarPosition(kSectorBar, 18);
+    m_view.SetBarPosition(kSectorBar, kBlankCheckedMark);
     ++m_sectorIndex;
-    m_timers.Arm(kSendData, kNextMs);
+    Arm(kSendData, kNextMs);
     UpdateStatistics();
 }
 
@@ -135,15 +141,15 @@ void DownloadSequencer::SendData() {
     const int p = P();
     // A geometry of 0 blocks per sector never passes the capacity query with an
     // image loaded; the guard only keeps the arithmetic defined.
-    m_view.SetBarPosition(kSectorBar, (p > 0 ? b % p : 0) + 18);
+    m_view.SetBarPosition(kSectorBar, (p > 0 ? b % p : 0) + kBlankCheckedMark);
     m_view.SetBarPosition(kTotalBar, b);
     m_blockIndex = b + 1;
     if (b + 1 > T())
-        m_timers.Arm(kFinish, kNextMs);
+        Arm(kFinish, kNextMs);
     else if (p > 0 && (b + 1) % p == 0)
-        m_timers.Arm(kEraseSector, kNextMs);
+        Arm(kEraseSector, kNextMs);
     else
-        m_timers.Arm(kSendData, kNextMs);
+        Arm(kSendData, kNextMs);
     UpdateStatistics();
 }
 
@@ -155,7 +161,7 @@ void DownloadSequencer::StepFailed(int stepId) {
         UpdateStatistics();
         return;
     }
-    m_timers.Arm(stepId, kRetryMs);
+    Arm(stepId, kRetryMs);
     UpdateStatistics();
 }
 
@@ -163,7 +169,7 @@ void DownloadSequencer::Finish() {
     m_link.EndDownload();
     m_view.SetText(kStatus, texts::kFinished);
     if (m_prompts.RunFinishDialog() == LoaderPrompts::FinishChoice::Continue) {
-        m_timers.Arm(kConnectPoll, kPollMs);
+        Arm(kConnectPoll, kPollMs);
         ResetWindow();
         m_link.ClearImage();
     } else {
@@ -172,7 +178,7 @@ void DownloadSequencer::Finish() {
 }
 
 void DownloadSequencer::UpdateStatistics() {
-    const auto elapsed = static_cast<std::int32_t>(m_clock.Now() - m_startTick);
+    const auto elapsed = static_cast<std::int32_t>(m_clock.TickCount() - m_startTick);
     const TransferStatistics s = TransferStatistics::Compute(elapsed, m_blockIndex, m_imageBlocks);
     m_view.SetText(kElapsedTime, s.elapsedText);
     m_view.SetText(kEstimatedTime, s.estimatedText);
@@ -187,7 +193,7 @@ void DownloadSequencer::ResetWindow() {
     m_view.SetText(kElapsedTime, texts::kZeroTime);
     m_view.SetText(kTransferRate, texts::kZeroRate);
     m_view.SetText(kStatus, texts::kNotConnected);
-    m_timers.Arm(kConnectPoll, kPollMs);
+    Arm(kConnectPoll, kPollMs);
     m_errorCount = 0;
     m_sectorIndex = 0;
     m_blockIndex = 0;
@@ -199,13 +205,12 @@ void DownloadSequencer::ResetWindow() {
 }
 
 void DownloadSequencer::OnOpenBin() {
-    // The poll can find the boot loader while the Open BIN selection is open;
-    // a second selection on top of it could replace the image mid-download.
-    if (m_selecting || m_downloadActive)
+    // The poll can find the boot loader while the selection is open (the
+    // prompts open no second one on top of it); the image must not change
+    // once the download has started.
+    if (m_downloadActive)
         return;
-    m_selecting = true;
     const std::optional<std::string> path = m_prompts.ChooseFile();
-    m_selecting = false;
     if (!path || m_downloadActive)
         return;
     const ImageLoad load = m_link.LoadImage(*path);
@@ -236,3 +241,5 @@ void DownloadSequencer::OnExit() {
     if (m_prompts.AskYesNo(texts::kQuitQuestion))
         m_prompts.EndDialog(LoaderPrompts::DialogEnd::Cancel);
 }
+
+} // namespace loader

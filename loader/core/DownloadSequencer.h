@@ -3,18 +3,25 @@
 // to the completion dialog, with the shared error budget and the statistics.
 #pragma once
 
+#include "Clock.h"
 #include "LoaderPrompts.h"
 #include "LoaderView.h"
 #include "ScopeLink.h"
-#include "StepTimers.h"
-#include "TickClock.h"
+#include "WindowTimers.h"
 
 #include <cstdint>
 
+namespace loader {
+
 class DownloadSequencer {
   public:
-    DownloadSequencer(ScopeLink& link, StepTimers& timers, TickClock& clock, LoaderView& view,
-                      LoaderPrompts& prompts);
+    // The sector bar's marks: after the erase, and after the blank check (the
+    // blocks of the sector count on from there).
+    static constexpr int kErasedMark = 10;
+    static constexpr int kBlankCheckedMark = 18;
+
+    DownloadSequencer(ScopeLink& link, appsupport::WindowTimers& timers, appsupport::Clock& clock,
+                      LoaderView& view, LoaderPrompts& prompts);
 
     void OnLoaderTimer(int id);
     void OnConnect();
@@ -31,6 +38,7 @@ class DownloadSequencer {
     int T() const { return m_link.ImageLength() / FirmwareImage::kBlockSize; }
     int P() const { return m_link.BlocksPerSector(); }
 
+    void Arm(int stepId, int periodMs);
     void ConnectPoll();
     void BootLoaderAnswered();
     void StartRun();
@@ -43,8 +51,8 @@ class DownloadSequencer {
     void StepFailed(int stepId);
 
     ScopeLink& m_link;
-    StepTimers& m_timers;
-    TickClock& m_clock;
+    appsupport::WindowTimers& m_timers;
+    appsupport::Clock& m_clock;
     LoaderView& m_view;
     LoaderPrompts& m_prompts;
 
@@ -54,8 +62,8 @@ class DownloadSequencer {
     std::int32_t m_blockIndex = 0;
     std::int32_t m_imageBlocks = 0;
 
-    // A file selection is open: no second one may open on top of it.
-    bool m_selecting = false;
     // The image must not change while this is set.
     bool m_downloadActive = false;
 };
+
+} // namespace loader

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace loader {
+
 namespace {
 class FileDescriptor {
   public:
@@ -121,3 +123,5 @@ const std::uint8_t* FirmwareImage::Block(int index) const {
         return nullptr;
     return m_image.get() + static_cast<std::size_t>(index) * kBlockSize;
 }
+
+} // namespace loader

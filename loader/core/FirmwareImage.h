@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace loader {
+
 struct ImageLoad {
     enum class Outcome {
         Loaded,     // the image and its length were replaced
@@ -49,3 +51,5 @@ class FirmwareImage {
     std::unique_ptr<std::uint8_t[]> m_image;
     std::int32_t m_imageLength = 0;
 };
+
+} // namespace loader

@@ -1,6 +1,8 @@
 // Identifiers of the loader window's controls and of the sequencer's step timers.
 #pragma once
 
+namespace loader {
+
 namespace controls {
 constexpr int kExit = 1004;
 constexpr int kStatus = 1005;
@@ -30,3 +32,5 @@ constexpr int kRetryMs = 100;
 constexpr int kPollMs = 100;
 constexpr int kErrorBudget = 10;
 } // namespace steps
+
+} // namespace loader

@@ -1,6 +1,8 @@
 // The texts that the loader window and its sequencer show.
 #pragma once
 
+namespace loader {
+
 namespace texts {
 constexpr const char* kCaption = "Haldrin  Ver. 1.03";
 constexpr const char* kProgramName = "Haldrin";
@@ -35,3 +37,5 @@ constexpr const char* kFinishText = "Firmware update has been done.\r\nPlease, p
                                     "press \"Continue\" button now!!";
 constexpr const char* kFileDialogTitle = "Select Bin File";
 } // namespace texts
+
+} // namespace loader

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace loader {
+
 class LoaderView {
   public:
     virtual ~LoaderView() = default;
@@ -12,3 +14,5 @@ class LoaderView {
     virtual void SetBarRange(int control, int minimum, int maximum) = 0;
     virtual void SetBarPosition(int control, int position) = 0;
 };
+
+} // namespace loader

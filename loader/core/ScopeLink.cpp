@@ -4,9 +4,11 @@
 
 #include <cstdio>
 
+namespace loader {
+
 std::int32_t ScopeLink::s_openFailures = 0;
 
-ScopeLink::ScopeLink(const DriverCalls& driver) : UsbPort(driver) {}
+ScopeLink::ScopeLink(const usbdriver::DriverOperations& driver) : UsbPort(driver) {}
 
 ScopeLink::~ScopeLink() {
     Close();
@@ -56,8 +58,8 @@ std::uint8_t ScopeLink::EndDownload() {
 int ScopeLink::QueryGeometry() {
     if (Command(BootPacket::kQueryGeometry, 0, 0, nullptr) != BootPacket::kAcknowledged)
         return 0;
-    m_blocksPerSector = m_reply[3];
-    m_sectorCount = m_reply[4];
+    m_blocksPerSector = m_reply[BootPacket::kBlocksPerSectorByte];
+    m_sectorCount = m_reply[BootPacket::kSectorCountByte];
     const std::int32_t capacity = m_blocksPerSector * m_sectorCount * FirmwareImage::kBlockSize;
     return capacity >= m_image.Length() ? 1 : 0;
 }
@@ -70,19 +72,21 @@ std::string ScopeLink::DeviceCountText() {
 
 int ScopeLink::Connect() {
     switch (Open()) {
-    case 0:
+    case kNoDevice:
         s_openFailures = 0;
-        return 2;
-    case 1:
+        return kNotYet;
+    case kOpened:
         s_openFailures = 0;
         SetTransferSizes(kInTransferSize);
         ResetDevice();
         SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
         Purge(kPurgeReceive);
         SendPacket(BootPacket::kHello, 0, 0, nullptr);
-        return ReadReply() == BootPacket::kHelloAnswer ? 1 : 2;
+        return ReadReply() == BootPacket::kHelloAnswer ? kReady : kNotYet;
     default:
         ++s_openFailures;
-        return s_openFailures > 5 ? 3 : 2;
+        return s_openFailures > kOpenFailureLimit ? kGiveUp : kNotYet;
     }
 }
+
+} // namespace loader

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+namespace loader {
+
 class ScopeLink : public UsbPort {
   public:
     // Consecutive Connect calls that listed a device but could not open it.
@@ -19,7 +21,14 @@ class ScopeLink : public UsbPort {
     static constexpr std::uint32_t kWriteTimeoutMs = 1000;
     static constexpr std::uint32_t kPurgeReceive = 1;
 
-    explicit ScopeLink(const DriverCalls& driver = DriverCalls::Linked());
+    // What Connect found.
+    static constexpr int kReady = 1;  // the boot loader answered the hello
+    static constexpr int kNotYet = 2; // poll again
+    static constexpr int kGiveUp = 3; // listed but not openable, time after time
+    // Consecutive failed opens after which Connect gives up.
+    static constexpr int kOpenFailureLimit = 5;
+
+    explicit ScopeLink(const usbdriver::DriverOperations& driver = usbdriver::LinkedDriverOperations());
     // Closes a handle that is still open, so the device is free for the next program.
     ~ScopeLink() override;
 
@@ -36,7 +45,7 @@ class ScopeLink : public UsbPort {
     int QueryGeometry();
 
     std::string DeviceCountText();
-    // 1 ready, 2 not yet, 3 give up.
+    // kReady, kNotYet or kGiveUp.
     int Connect();
 
     ImageLoad LoadImage(const std::string& path) { return m_image.LoadImage(path); }
@@ -59,3 +68,5 @@ class ScopeLink : public UsbPort {
     std::int32_t m_sectorCount = 0;
     FirmwareImage m_image;
 };
+
+} // namespace loader

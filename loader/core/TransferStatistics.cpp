@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace loader {
+
 namespace {
 constexpr std::int32_t kNoRateEstimate = 6039;
 }
@@ -31,3 +33,5 @@ TransferStatistics TransferStatistics::Compute(std::int32_t elapsedMs, std::int3
     s.rateText = text;
     return s;
 }
+
+} // namespace loader

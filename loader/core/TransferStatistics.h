@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace loader {
+
 struct TransferStatistics {
     std::int32_t rate = 0;            // bytes per second
     std::int32_t estimateSeconds = 0; // whole download, not the time remaining
@@ -18,3 +20,5 @@ struct TransferStatistics {
     // "%3d"
     static std::string ErrorCountText(std::int32_t count);
 };
+
+} // namespace loader

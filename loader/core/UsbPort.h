@@ -2,13 +2,20 @@
 // the driver while no handle is open; no caller examines a driver status.
 #pragma once
 
-#include "DriverCalls.h"
+#include "DriverOperations.h"
 
 #include <cstdint>
 
+namespace loader {
+
 class UsbPort {
   public:
-    explicit UsbPort(const DriverCalls& driver = DriverCalls::Linked());
+    // What Open found.
+    static constexpr int kNoDevice = 0;
+    static constexpr int kOpened = 1;
+    static constexpr int kOpenFailed = 2; // listed, but the open failed
+
+    explicit UsbPort(const usbdriver::DriverOperations& driver = usbdriver::LinkedDriverOperations());
     // Leaves the handle as it is; the derived link decides about closing.
     virtual ~UsbPort();
     UsbPort(const UsbPort&) = delete;
@@ -24,12 +31,14 @@ class UsbPort {
 
     // Closes first, always, then asks the driver for the number of attached devices.
     int CountDevices();
-    // 0: no device listed; 1: device 0 opened; 2: listed but the open failed.
+    // kNoDevice, kOpened or kOpenFailed.
     int Open();
 
     bool IsOpen() const { return m_hDevice != nullptr; }
 
   protected:
-    const DriverCalls& m_driver;
+    const usbdriver::DriverOperations& m_driver;
     FT_HANDLE m_hDevice = nullptr;
 };
+
+} // namespace loader

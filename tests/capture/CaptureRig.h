@@ -3,7 +3,7 @@
 #pragma once
 
 #include "CaptureLink.h"
-#include "SystemClock.h"
+#include "SteadyClock.h"
 #include "VirtualScopeProcess.h"
 
 #include <QStringList>
@@ -20,26 +20,26 @@ inline std::vector<std::string> FastLink(std::vector<std::string> more = {}) {
     return more;
 }
 
-struct RecordingPorts : capture::MessagePort, capture::WindowPort, capture::TimerPort {
+struct RecordingPorts : appsupport::Messages, capture::WindowPort, appsupport::WindowTimers {
     QStringList shown;
     bool answerYes = true;
     int invalidations = 0;
     bool timerRunning = false;
-    void ShowMessage(const QString& text) override { shown << text; }
-    bool AskYesNo(const QString& question) override {
-        shown << question;
+    void ShowMessage(const std::string& text) override { shown << QString::fromStdString(text); }
+    bool AskYesNo(const std::string& question) override {
+        shown << QString::fromStdString(question);
         return answerYes;
     }
     void InvalidateWindow() override { ++invalidations; }
-    void StartTimer(int, int) override { timerRunning = true; }
-    void StopTimer(int) override { timerRunning = false; }
+    void Start(int, int, Kind) override { timerRunning = true; }
+    void Stop(int) override { timerRunning = false; }
 };
 
-struct CaptureRig : RecordingPorts, capture::SystemClock {
+struct CaptureRig : RecordingPorts, appsupport::SteadyClock {
     explicit CaptureRig(const std::string& dir = SCOPE_BIN_DIR, const std::string& file = "libftd2xx.so")
         : link(state, driver, receiver, canvas, *this, *this, *this, {file, {dir}}) {}
     // Real time, but it can be pushed forward to reach time-outs without waiting.
-    std::uint32_t TickCount() override { return capture::SystemClock::TickCount() + clockOffset; }
+    std::uint32_t TickCount() override { return appsupport::SteadyClock::TickCount() + clockOffset; }
     int Open() { return link.OpenLink(); }
     void Tick() { link.OnCaptureTimer(capture::CaptureLink::kCaptureTimer); }
     // Ticks about once a millisecond until done() holds; false after timeoutMs.

@@ -21,7 +21,7 @@ using capture::CaptureDialog;
 namespace {
 
 // messages null: the real message boxes.
-std::unique_ptr<CaptureDialog> MakeDialog(capture::DriverTable& driver, capture::MessagePort* messages) {
+std::unique_ptr<CaptureDialog> MakeDialog(capture::DriverTable& driver, appsupport::Messages* messages) {
     CaptureDialog::Options options;
     options.binding = {capture::DriverTable::kLibraryFileName, {SCOPE_BIN_DIR}};
     options.driver = &driver;

@@ -20,7 +20,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-using namespace controls;
+using namespace loader;
+using namespace loader::controls;
 
 TEST(LoaderDialog, StartValuesAndEnterDoingNothingAndAskingBeforeQuitting) {
     LoaderDialog dialog;
@@ -42,7 +43,7 @@ TEST(LoaderDialog, StartValuesAndEnterDoingNothingAndAskingBeforeQuitting) {
         EXPECT_TRUE(!button || button->isEnabled()) << id;
     }
     EXPECT_EQ(dialog.TotalBar()->value() + dialog.SectorBar()->value(), 0);
-    EXPECT_TRUE(dialog.Timers().IsArmed(1));
+    EXPECT_TRUE(dialog.Timers().IsActive(1));
 
     dialog.show();
     QApplication::setActiveWindow(&dialog);

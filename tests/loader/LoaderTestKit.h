@@ -3,13 +3,13 @@
 // window's timers, clock, elements and dialogs.
 #pragma once
 
-#include "DriverCalls.h"
+#include "Clock.h"
+#include "DriverOperations.h"
 #include "LoaderPrompts.h"
 #include "LoaderView.h"
-#include "StepTimers.h"
-#include "TickClock.h"
 #include "UsbPort.h"
 #include "VirtualScopeProcess.h"
+#include "WindowTimers.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,8 @@
 #include <map>
 #include <thread>
 #include <unistd.h>
+
+using namespace loader;
 
 namespace loadertest {
 using Strings = std::vector<std::string>;
@@ -94,14 +96,15 @@ inline std::function<void(std::uint8_t*, DWORD*)> afterRead;
 inline FT_STATUS Note(const std::string& call, FT_STATUS status) {
     return recordedCalls.push_back(call), status;
 }
-inline const DriverCalls& RecordingDriver() {
-    static const DriverCalls table = {
+inline const usbdriver::DriverOperations& RecordingDriver() {
+    static const usbdriver::DriverOperations table = {
         [](int d, FT_HANDLE* h) { return Note("Open " + to_string(d), FT_Open(d, h)); },
         [](FT_HANDLE h) { return Note("Close", FT_Close(h)); },
         [](PVOID a, PVOID b, DWORD f) {
             return Note(b || f != FT_LIST_NUMBER_ONLY ? "ListDevices other" : "ListDevices number-only",
                         FT_ListDevices(a, b, f));
         },
+        [](FT_HANDLE h, DWORD* n) { return Note("GetQueueStatus", FT_GetQueueStatus(h, n)); },
         [](FT_HANDLE h, LPVOID p, DWORD n, LPDWORD w) {
             return Note("Write " + to_string(n), FT_Write(h, p, n, w));
         },
@@ -124,17 +127,18 @@ inline const DriverCalls& RecordingDriver() {
 }
 } // namespace loadertest
 
-struct FakeClock : TickClock {
-    std::uint32_t Now() override { return now; }
+struct FakeClock : appsupport::Clock {
+    std::uint32_t TickCount() override { return now; }
+    void Sleep(int ms) override { now += static_cast<std::uint32_t>(ms); }
     std::uint32_t now = 1000;
 };
 
 // A timer queue on the fake clock. Running a timer advances the clock to its due
 // time and also sleeps the period, so that the virtual scope sees the host's real
 // pacing (late replies land in the 100 ms retry gap).
-struct FakeTimers : StepTimers {
+struct FakeTimers : appsupport::WindowTimers {
     explicit FakeTimers(FakeClock& c) : clock(c) {}
-    void Arm(int id, int periodMs) override {
+    void Start(int id, int periodMs, Kind) override {
         armings.push_back({id, periodMs});
         due[id] = clock.now + static_cast<std::uint32_t>(periodMs);
     }
@@ -174,10 +178,15 @@ struct FakePrompts : LoaderPrompts {
     bool AskYesNo(const std::string& text) override { return questions.push_back(text), answerYes; }
     FinishChoice RunFinishDialog() override { return ++finishDialogs, finishChoice; }
     // Runs whileChoosing once, then answers from files in order; cancelled once they run out.
+    // Like the window's, it opens no second selection while one is open.
     std::optional<std::string> ChooseFile() override {
+        if (choosing)
+            return std::nullopt;
         ++chooserOpenings;
+        choosing = true;
         if (auto during = std::exchange(whileChoosing, nullptr))
             during();
+        choosing = false;
         std::optional<std::string> answer;
         if (!files.empty())
             answer = files.front(), files.pop_front();
@@ -189,6 +198,7 @@ struct FakePrompts : LoaderPrompts {
     std::deque<std::optional<std::string>> files;
     std::function<void()> whileChoosing;
     int chooserOpenings = 0, finishDialogs = 0;
+    bool choosing = false;
     FinishChoice finishChoice = FinishChoice::Finish;
     std::optional<DialogEnd> ended;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using loader::TransferStatistics;
+
 TEST(TransferStatistics, FormatsElapsedRateAndEstimate) {
     const std::tuple<std::int32_t, std::int32_t, std::int32_t, const char*, const char*, const char*>
         cases[] = {
