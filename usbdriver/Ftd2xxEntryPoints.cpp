@@ -63,10 +63,14 @@ FT_STATUS ListText(PVOID pArg1, PVOID pArg2, DWORD flags) {
     return FT_OK;
 }
 
-template <typename Operation> FT_STATUS WithDevice(FT_HANDLE handle, Operation operation) {
+// The handle is looked at first, then every pointer the operation needs.
+template <typename Operation, typename... Pointers>
+FT_STATUS WithDevice(FT_HANDLE handle, Operation operation, const Pointers*... required) {
     const std::shared_ptr<OpenDevice> device = SharedHandleRegistry().Find(handle);
     if (!device)
         return FT_INVALID_HANDLE;
+    if (((required == nullptr) || ...))
+        return FT_INVALID_PARAMETER;
     return operation(*device);
 }
 
@@ -112,29 +116,22 @@ FTD2XX_API FT_STATUS FT_Close(FT_HANDLE ftHandle) {
 }
 
 FTD2XX_API FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes) {
-    return WithDevice(ftHandle, [&](OpenDevice& device) -> FT_STATUS {
-        if (!dwRxBytes)
-            return FT_INVALID_PARAMETER;
-        return device.QueueStatus(dwRxBytes);
-    });
+    return WithDevice(
+        ftHandle, [&](OpenDevice& device) { return device.QueueStatus(dwRxBytes); }, dwRxBytes);
 }
 
 FTD2XX_API FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToWrite,
                               LPDWORD lpBytesWritten) {
-    return WithDevice(ftHandle, [&](OpenDevice& device) -> FT_STATUS {
-        if (!lpBytesWritten || !lpBuffer)
-            return FT_INVALID_PARAMETER;
-        return device.Write(lpBuffer, dwBytesToWrite, lpBytesWritten);
-    });
+    return WithDevice(
+        ftHandle, [&](OpenDevice& device) { return device.Write(lpBuffer, dwBytesToWrite, lpBytesWritten); },
+        lpBuffer, lpBytesWritten);
 }
 
 FTD2XX_API FT_STATUS FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
                              LPDWORD lpBytesReturned) {
-    return WithDevice(ftHandle, [&](OpenDevice& device) -> FT_STATUS {
-        if (!lpBytesReturned || !lpBuffer)
-            return FT_INVALID_PARAMETER;
-        return device.Read(lpBuffer, dwBytesToRead, lpBytesReturned);
-    });
+    return WithDevice(
+        ftHandle, [&](OpenDevice& device) { return device.Read(lpBuffer, dwBytesToRead, lpBytesReturned); },
+        lpBuffer, lpBytesReturned);
 }
 
 FTD2XX_API FT_STATUS FT_ResetDevice(FT_HANDLE ftHandle) {

@@ -1,6 +1,7 @@
 #include "CaptureDialog.h"
 
 #include "AboutDialog.h"
+#include "AboutMenu.h"
 #include "CaptureControls.h"
 #include "DialogUnits.h"
 #include "MultiLineButton.h"
@@ -9,7 +10,6 @@
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
-#include <QMenu>
 #include <QPainter>
 #include <QScreen>
 
@@ -171,15 +171,9 @@ void CaptureDialog::paintEvent(QPaintEvent* event) {
 }
 
 void CaptureDialog::contextMenuEvent(QContextMenuEvent* event) {
-    // X11 and Wayland windows have no system menu; its about entry lives here.
-    QMenu menu(this);
-    menu.addSeparator();
-    QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
-    about->setData(appsupport::kAboutCommand);
-    QAction* chosen = nullptr;
-    m_timers.RunModal([&] { chosen = menu.exec(event->globalPos()); });
-    if (chosen)
-        ShowAboutBox(chosen->data().toInt());
+    if (const int command =
+            appsupport::RunAboutMenu(this, QString::fromUtf8(kAboutMenuText), event->globalPos(), m_timers))
+        ShowAboutBox(command);
 }
 
 void CaptureDialog::ShowAboutBox(int systemCommand) {

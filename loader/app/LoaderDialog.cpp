@@ -1,6 +1,7 @@
 #include "LoaderDialog.h"
 
 #include "AboutDialog.h"
+#include "AboutMenu.h"
 #include "DialogUnits.h"
 #include "FinishDialog.h"
 #include "LoaderControls.h"
@@ -11,7 +12,6 @@
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -131,17 +131,9 @@ QPushButton* LoaderDialog::AddButton(int id, const char* text, int x, int y, int
 }
 
 void LoaderDialog::contextMenuEvent(QContextMenuEvent* event) {
-    // X11 and Wayland offer no system menu to extend; the window's context
-    // menu carries the entry and routes its identifier the same way.
-    QMenu menu(this);
-    // The entry follows a separator as on the system menu; Qt draws no leading one.
-    menu.addSeparator();
-    QAction* about = menu.addAction(Text(texts::kAboutEntry));
-    about->setData(appsupport::kAboutCommand);
-    QAction* chosen = nullptr;
-    m_timers.RunModal([&] { chosen = menu.exec(event->globalPos()); });
-    if (chosen)
-        OnSysCommand(chosen->data().toInt());
+    if (const int command =
+            appsupport::RunAboutMenu(this, Text(texts::kAboutEntry), event->globalPos(), m_timers))
+        OnSysCommand(command);
 }
 
 void LoaderDialog::OnSysCommand(int id) {

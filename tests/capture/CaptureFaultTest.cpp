@@ -62,6 +62,13 @@ bool TickChecking(CaptureRig& rig, Watch& watch, const std::function<bool()>& do
         timeoutMs);
 }
 
+// True once `more` further frames have been drawn, within 5 s.
+bool FramesResume(CaptureRig& rig, Watch& watch, unsigned more) {
+    const unsigned before = watch.frames;
+    return TickChecking(
+        rig, watch, [&] { return watch.frames >= before + more; }, 5000);
+}
+
 Options SequenceScope(Options faults) {
     faults.insert(faults.begin(), {"--picture", "pattern:sequence"});
     return faults;
@@ -110,8 +117,7 @@ TEST(CaptureFaults, FiftyUnplugCyclesResumeEveryTimeAndLeakNothing) {
     ASSERT_EQ(rig.Open(), 1);
     rig.receiver.StartRealTime();
     Watch watch;
-    ASSERT_TRUE(TickChecking(
-        rig, watch, [&] { return watch.frames >= 2; }, 5000));
+    ASSERT_TRUE(FramesResume(rig, watch, 2));
     const int descriptors = OpenDescriptors();
     for (int cycle = 1; cycle <= 50; ++cycle) {
         scope.Unplug();
@@ -119,10 +125,7 @@ TEST(CaptureFaults, FiftyUnplugCyclesResumeEveryTimeAndLeakNothing) {
             rig, watch, [&] { return rig.state.m_disconnected == 1; }, 5000))
             << cycle;
         scope.Replug();
-        const unsigned before = watch.frames;
-        ASSERT_TRUE(TickChecking(
-            rig, watch, [&] { return watch.frames >= before + 2; }, 5000))
-            << "no frame after replug " << cycle;
+        ASSERT_TRUE(FramesResume(rig, watch, 2)) << "no frame after replug " << cycle;
         ASSERT_EQ(OpenDescriptors(), descriptors) << "cycle " << cycle;
     }
     EXPECT_EQ(rig.shown.size(), 50);
@@ -137,15 +140,11 @@ TEST(CaptureFaults, InstantReplugReconnectsSilently) {
     ASSERT_EQ(rig.Open(), 1);
     rig.receiver.StartRealTime();
     Watch watch;
+    ASSERT_TRUE(FramesResume(rig, watch, 3));
     for (int round = 0; round < 3; ++round) {
-        ASSERT_TRUE(TickChecking(
-            rig, watch, [&] { return watch.frames >= 3u * (round + 1); }, 5000));
         scope.Unplug();
         scope.Replug();
-        const unsigned before = watch.frames;
-        EXPECT_TRUE(TickChecking(
-            rig, watch, [&] { return watch.frames >= before + 3; }, 5000))
-            << "round " << round;
+        EXPECT_TRUE(FramesResume(rig, watch, 3)) << "round " << round;
     }
     EXPECT_TRUE(rig.shown.isEmpty());
     EXPECT_EQ(watch.torn, 0u);
@@ -165,8 +164,7 @@ TEST(CaptureFaults, StoppedProcessCarriesOnAfterUnplugAndReplug) {
         if (rig.Open() != 1)
             _exit(10);
         rig.receiver.StartRealTime();
-        if (!TickChecking(
-                rig, watch, [&] { return watch.frames >= 3; }, 5000))
+        if (!FramesResume(rig, watch, 3))
             _exit(11);
         if (write(ready[1], "r", 1) != 1)
             _exit(12);
@@ -174,9 +172,7 @@ TEST(CaptureFaults, StoppedProcessCarriesOnAfterUnplugAndReplug) {
         char token = 0;
         TickChecking(
             rig, watch, [&] { return read(resumed[0], &token, 1) == 1; }, 10000);
-        const unsigned before = watch.frames;
-        if (!TickChecking(
-                rig, watch, [&] { return watch.frames >= before + 5; }, 5000))
+        if (!FramesResume(rig, watch, 5))
             _exit(13);
         _exit(!rig.shown.isEmpty() ? 14 : watch.torn != 0 ? 15 : 0);
     }

@@ -73,32 +73,3 @@ TEST(ScopeLinkCommands, GeometryQueryComparesTheFlashWithThePaddedImage) {
     EXPECT_EQ(CommandsInLog(scope.LogLines()),
               (Strings{"hello", "FA:0", "FA:0", "FA:0", "FA:0", "FE:0", "FE:0"}));
 }
-
-// A reply that arrives after the 2000 ms read time-out stays queued, and so do
-// unsolicited bytes. Read without a purge a late reply passes for the answer of
-// the next command; the commands purge first and get only their own reply.
-TEST(ScopeLinkCommands, LateRepliesAndUnsolicitedBytesCannotPassForTheNextReply) {
-    TempFolder folder;
-    // 1 hello, 2 erase (late), 3 blank, 4 erase (late), 5 blank, 6 geometry + noise, 7 blank.
-    VirtualScopeProcess scope(BootLoaderOptions(
-        2, 2, folder.Path("flash.bin"), {"--fault", "late@2,4", "--late-ms", "2050", "--fault", "noise@6"}));
-    ScopeLink link;
-    ASSERT_EQ(link.Connect(), 1);
-    link.SendPacket(B::kEraseSector, 0, 0, nullptr);
-    EXPECT_EQ(link.ReadReply(), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    link.SendPacket(B::kBlankCheck, 1, 0, nullptr);
-    EXPECT_EQ(link.ReadReply(), 'A');
-    EXPECT_EQ(link.Reply()[1], B::kEraseSector) << "the stale erase reply was taken";
-    // The blank check's own answer is still queued: let it arrive before the purge.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(link.EraseSector(0), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    // Sector 1 of the old flash is not blank: its own answer is 'C'.
-    EXPECT_EQ(link.BlankCheck(1), 'C');
-    EXPECT_EQ(link.Reply()[1], B::kBlankCheck);
-    EXPECT_EQ(link.QueryGeometry(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(link.BlankCheck(1), 'C');
-    EXPECT_EQ(link.Reply()[1], B::kBlankCheck);
-}

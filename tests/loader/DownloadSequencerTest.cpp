@@ -11,9 +11,8 @@ using Ints = std::vector<int>;
 using Timing = std::pair<int, int>;
 
 namespace {
-class Download : public testing::Test {
-  protected:
-    void SetUp() override { ScopeLink::s_openFailures = 0, recordedCalls.clear(); }
+struct DownloadRig {
+    DownloadRig() { ScopeLink::s_openFailures = 0, recordedCalls.clear(); }
     // A scope of sectors x p blocks, an image file of the given length to be selected (none for 0),
     // and the window's start values.
     void Start(int p, int sectors, std::size_t length, Strings extra = {}) {
@@ -36,7 +35,7 @@ class Download : public testing::Test {
         EXPECT_EQ(flashed, expected);
     }
     // Runs timers until none is armed, the window ended, or done holds.
-    void Run(const std::function<bool()>& done = [] { return false; }) {
+    void RunTimers(const std::function<bool()>& done = [] { return false; }) {
         for (int i = 0; i < 20000 && !prompts.ended && !done(); ++i)
             if (!timers.RunNext([this](int id) { sequencer.OnLoaderTimer(id); }))
                 return;
@@ -57,13 +56,14 @@ class Download : public testing::Test {
     ScopeLink link{RecordingDriver()};
     DownloadSequencer sequencer{link, timers, clock, view, prompts};
 };
+class Download : public testing::Test, protected DownloadRig {};
 } // namespace
 
 // T = 3 into sectors of P = 2 blocks, Continue, then T = 4: one more sector for the last block.
 TEST_F(Download, ThreeBlocksThenAfterContinueFourBlocksIntoTwoBlockSectors) {
     Start(2, 3, 5000);
     prompts.finishChoice = LoaderPrompts::FinishChoice::Continue;
-    Run([&] { return prompts.finishDialogs == 1; });
+    RunTimers([&] { return prompts.finishDialogs == 1; });
     Strings commands = {"hello", "FA:0", "FE:0", "FC:0", "FD:0", "FD:1",
                         "FE:1",  "FC:1", "FD:2", "FD:3", "FB:0"};
     EXPECT_EQ(CommandsInLog(scope->LogLines()), commands);
@@ -86,7 +86,7 @@ TEST_F(Download, ThreeBlocksThenAfterContinueFourBlocksIntoTwoBlockSectors) {
 
     prompts.files = {MakeImage(7000, 8)};
     prompts.finishChoice = LoaderPrompts::FinishChoice::Finish;
-    Run();
+    RunTimers();
     commands.insert(commands.end(), {"hello", "FA:0", "FE:0", "FC:0", "FD:0", "FD:1", "FE:1", "FC:1", "FD:2",
                                      "FD:3", "FE:2", "FC:2", "FD:4", "FB:0"});
     EXPECT_EQ(CommandsInLog(scope->LogLines()), commands);
@@ -107,49 +107,51 @@ TEST_F(Download, ThreeBlocksThenAfterContinueFourBlocksIntoTwoBlockSectors) {
     EXPECT_TRUE(prompts.questions.empty());
 }
 
-// One budget of ten retries for all steps: geometry, erase, blank check, data.
-TEST_F(Download, TenFailuresAreRetriedAcrossStepsAndTheDownloadCompletes) {
-    // 1 hello; failures: 2 geometry, 4 erase 0, 6 blank 0, 10-12 erase 1, 14-17 blank 1.
-    Start(2, 2, 5000, {"--fault", "status@2,4,6,10,11,12,14,15,16,17"});
-    Run();
-    EXPECT_TRUE(prompts.messages.empty());
-    EXPECT_EQ(prompts.finishDialogs, 1);
-    EXPECT_EQ(view.Text(kErrorCount), " 10");
-    EXPECT_EQ(Retries(), 10);
-    ExpectFlashHoldsTheImage(8192);
-    // A failed erase repeats the whole step: the bar goes back to 0 each time.
-    EXPECT_EQ(Ints(view.positions[kSectorBar].begin() + 7, view.positions[kSectorBar].end()),
+// One budget of ten retries for all steps (geometry, erase, blank check, data);
+// the eleventh failure halts with the step's message.
+TEST(DownloadErrorBudget, TenFailuresAreRetriedTheEleventhHalts) {
+    struct Case {
+        const char* name;
+        std::size_t imageLength;
+        const char* faults; // 1 hello; 2 geometry, 4 erase 0, 6 blank 0, 10-12 erase 1, 14-18 blank 1
+        const char* message;
+        const char* errorText;
+        std::size_t commands;
+    };
+    const Case cases[] = {
+        {"ten across steps", 5000, "status@2,4,6,10,11,12,14,15,16,17", nullptr, " 10", 21},
+        {"eleventh", 5000, "status@2,4,6,10,11,12,14,15,16,17,18", texts::kServiceProblem, " 11", 18},
+        {"image larger than the flash", 9000, "", texts::kFileMismatch, "  0", 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DownloadRig rig;
+        rig.Start(2, 2, c.imageLength, *c.faults ? Strings{"--fault", c.faults} : Strings{});
+        rig.RunTimers();
+        EXPECT_EQ(rig.prompts.messages, c.message ? Strings{c.message} : Strings{});
+        EXPECT_EQ(rig.view.Text(kErrorCount), c.errorText);
+        EXPECT_EQ(CommandsInLog(rig.scope->LogLines()).size(), c.commands);
+        EXPECT_EQ(rig.Retries(), 10);
+        EXPECT_EQ(rig.prompts.finishDialogs, c.message ? 0 : 1);
+        // A halt leaves the buttons off and no flash written (no end command was sent).
+        EXPECT_EQ(rig.view.enabled_[kConnect] || rig.view.enabled_[kOpenBin], false);
+        EXPECT_EQ(std::filesystem::exists(rig.flash), !c.message);
+        if (c.message)
+            EXPECT_TRUE(rig.timers.due.empty());
+        else
+            rig.ExpectFlashHoldsTheImage(8192);
+    }
+    // A failed erase repeats the whole step: the sector bar goes back to 0 each time.
+    DownloadRig rig;
+    rig.Start(2, 2, 5000, {"--fault", cases[0].faults});
+    rig.RunTimers();
+    EXPECT_EQ(Ints(rig.view.positions[kSectorBar].begin() + 7, rig.view.positions[kSectorBar].end()),
               (Ints{0, 0, 0, 0, 10, 18, 18, 19}));
-}
-
-TEST_F(Download, EleventhFailureHaltsWithTheServiceMessage) {
-    Start(2, 2, 5000, {"--fault", "status@2,4,6,10,11,12,14,15,16,17,18"});
-    Run();
-    EXPECT_EQ(prompts.messages, (Strings{texts::kServiceProblem}));
-    EXPECT_EQ(view.Text(kErrorCount), " 11");
-    EXPECT_EQ(view.Text(kStatus), "Blank Check ");
-    EXPECT_TRUE(timers.due.empty());
-    EXPECT_EQ(CommandsInLog(scope->LogLines()).size(), 18u);
-    EXPECT_EQ(prompts.finishDialogs, 0);
-    EXPECT_FALSE(view.enabled_[kConnect] || view.enabled_[kOpenBin]);
-    EXPECT_FALSE(std::filesystem::exists(flash));
-}
-
-TEST_F(Download, ImageLargerThanTheFlashIsRefusedAfterTenRetries) {
-    Start(2, 2, 9000);
-    Run();
-    EXPECT_EQ(prompts.messages, (Strings{texts::kFileMismatch}));
-    Strings expected(12, "FA:0");
-    expected[0] = "hello";
-    EXPECT_EQ(CommandsInLog(scope->LogLines()), expected);
-    EXPECT_EQ(sequencer.ErrorCount(), 11);
-    EXPECT_EQ(Retries(), 10);
-    EXPECT_TRUE(timers.due.empty());
 }
 
 TEST_F(Download, HelloBeforeAnyImageOpensTheSelectionAndCancelWaitsForConnect) {
     Start(2, 2, 0);
-    Run();
+    RunTimers();
     EXPECT_EQ(prompts.chooserOpenings, 1);
     EXPECT_EQ(view.Text(kStatus), texts::kReady);
     EXPECT_TRUE(view.enabled_[kConnect]);
@@ -159,7 +161,7 @@ TEST_F(Download, HelloBeforeAnyImageOpensTheSelectionAndCancelWaitsForConnect) {
     sequencer.OnConnect();
     EXPECT_EQ(prompts.chooserOpenings, 2);
     EXPECT_FALSE(view.enabled_[kConnect]);
-    Run();
+    RunTimers();
     EXPECT_EQ(prompts.finishDialogs, 1);
     ExpectFlashHoldsTheImage(8192);
 }
@@ -167,7 +169,7 @@ TEST_F(Download, HelloBeforeAnyImageOpensTheSelectionAndCancelWaitsForConnect) {
 TEST_F(Download, SixFailedOpensEndTheWindowWithTheEnvironmentMessage) {
     Start(2, 2, 0, {"--busy"});
     ASSERT_TRUE(WaitUntilDeviceIsBusy());
-    Run();
+    RunTimers();
     EXPECT_EQ(prompts.messages, (Strings{texts::kEnvironmentProblem}));
     EXPECT_EQ(prompts.ended, LoaderPrompts::DialogEnd::Ok);
     EXPECT_EQ(timers.armings, std::vector<Timing>(6, {1, 100}));
@@ -179,16 +181,16 @@ TEST_F(Download, NoSecondSelectionWhileOneIsOpenOrADownloadRuns) {
     // while the selection is open and must not open another.
     Start(2, 2, 5000);
     const Bytes first = image;
-    prompts.whileChoosing = [&] { Run(); };
+    prompts.whileChoosing = [&] { RunTimers(); };
     sequencer.OnOpenBin();
     EXPECT_EQ(prompts.chooserOpenings, 1);
     EXPECT_EQ(link.ImageLength(), 6144);
     sequencer.OnConnect();
-    Run([&] { return sequencer.BlockIndex() == 1; });
+    RunTimers([&] { return sequencer.BlockIndex() == 1; });
     prompts.files = {MakeImage(100, 2)};
     sequencer.OnOpenBin();
     EXPECT_EQ(prompts.chooserOpenings, 1);
-    Run();
+    RunTimers();
     image = first;
     ExpectFlashHoldsTheImage(8192);
 }

@@ -1,8 +1,11 @@
-// The loader window itself, headless: its start values, keys and close box,
-// and the file selection of Open BIN.
+// The loader window on an X display (run under xvfb-run): its start values, keys
+// and close box, the file selection of Open BIN, and a whole download.
 #include "LoaderDialog.h"
 #include "FileChooser.h"
+#include "FinishDialog.h"
 #include "LoaderControls.h"
+#include "LoaderQtPrompts.h"
+#include "LoaderTestKit.h"
 
 #include <QApplication>
 #include <QDir>
@@ -46,7 +49,8 @@ TEST(LoaderDialog, StartValuesAndEnterDoingNothingAndAskingBeforeQuitting) {
     EXPECT_TRUE(dialog.Timers().IsActive(1));
 
     dialog.show();
-    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.activateWindow(); // no window manager gives the focus under Xvfb
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     QTest::keyClick(&dialog, Qt::Key_Return);
     QTest::keyClick(dialog.findChild<QPushButton*>(QString::number(kExit)), Qt::Key_Enter);
@@ -100,4 +104,74 @@ TEST(LoaderDialog, FileSelectionOffersBinFilesOfEitherCase) {
     EXPECT_EQ(typed, "*.BIN");
     EXPECT_EQ(offered, QStringList({"UPPER.BIN", "lower.bin"}));
     QDir(folder).removeRecursively();
+}
+
+namespace {
+struct AnsweringChooser : FileChooser {
+    std::optional<std::string> Choose(QWidget*) override {
+        ++openings;
+        if (whileOpen)
+            whileOpen();
+        return path;
+    }
+    std::string path;
+    int openings = 0;
+    std::function<void()> whileOpen;
+};
+} // namespace
+
+// End to end on the X display: an image into the virtual scope at its default link
+// model; a picture of the window half way through is kept for the documentation.
+TEST(LoaderDialog, DownloadsIntoTheVirtualScopeAndShowsProgress) {
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    loadertest::TempFolder folder;
+    const std::string flash = folder.Path("flash.bin");
+    AnsweringChooser chooser;
+    chooser.path = folder.Path("SCOPE_FW.BIN");
+    const auto image = loadertest::Pattern(600000, 11);
+    loadertest::WriteBytes(chooser.path, image);
+    testsupport::VirtualScopeProcess scope({"--firmware", "bootloader", "--flash-file", flash});
+
+    LoaderDialog dialog(&chooser);
+    QImage shot;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QProgressBar* total = dialog.TotalBar();
+        if (shot.isNull() && total->maximum() > 0 && total->value() * 2 >= total->maximum())
+            shot = dialog.grab().toImage();
+        if (auto* done = dynamic_cast<FinishDialog*>(QApplication::activeModalWidget()))
+            done->findChild<QPushButton*>("finish")->click();
+    });
+    watch.start(10);
+    QTimer::singleShot(60000, &dialog, [&] { dialog.done(QDialog::Accepted); }); // a hang, not a timing goal
+    EXPECT_EQ(dialog.exec(), QDialog::Rejected) << "only Finish ends the window with Cancel";
+    EXPECT_EQ(chooser.openings, 1);
+    loadertest::Bytes expected(294 * 2048, 0xFF);
+    std::copy(image.begin(), image.end(), expected.begin());
+    const auto written = loadertest::ReadBytes(flash);
+    ASSERT_GE(written.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), written.begin()));
+
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_TRUE(shot.save(QStringLiteral(SCOPE_SHOT_DIR "/haldrin-download.png")));
+    // The README's picture is refreshed on request only: a test run leaves the checkout alone.
+    if (qEnvironmentVariableIsSet("SCOPE_KEEP_SCREENSHOTS")) {
+        QDir().mkpath(QStringLiteral(SCOPE_DOCS_SHOT_DIR));
+        EXPECT_TRUE(shot.save(QStringLiteral(SCOPE_DOCS_SHOT_DIR "/haldrin-download.png")));
+    }
+}
+
+// No second file selection opens on top of one that is open.
+TEST(LoaderDialog, PromptsOpenNoSecondSelection) {
+    QDialog window;
+    QIcon icon;
+    appsupport::QtWindowTimers timers([](int) {});
+    AnsweringChooser chooser;
+    chooser.path = "first.BIN";
+    LoaderQtPrompts prompts(window, icon, timers, chooser);
+    std::optional<std::string> inner = "not asked";
+    chooser.whileOpen = [&] { inner = prompts.ChooseFile(); };
+    EXPECT_EQ(prompts.ChooseFile(), "first.BIN");
+    EXPECT_EQ(inner, std::nullopt);
+    EXPECT_EQ(chooser.openings, 1);
 }
