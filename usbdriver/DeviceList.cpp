@@ -88,16 +88,16 @@ unsigned DeviceList::Removals(const DeviceEntry& entry) {
     return m_watch.Removals(entry.node);
 }
 
-bool DeviceList::StillAttached(const DeviceEntry& entry, unsigned removalsAtOpen) {
+bool DeviceList::StillAttached(const DeviceEntry& entry, unsigned removalsAtOpen, bool full) {
     if (!entry.isVirtual)
-        return m_ttys.StillValid(entry);
+        return !full || m_ttys.StillValid(entry);
     {
         std::lock_guard lock(m_mutex);
         CollectChanges();
         if (m_watch.Removals(entry.node) != removalsAtOpen)
             return false;
     }
-    return VirtualBridgeScanner::StillValid(entry);
+    return !full || VirtualBridgeScanner::StillValid(entry);
 }
 
 std::string DeviceList::VirtualFolder() {

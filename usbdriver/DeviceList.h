@@ -32,8 +32,10 @@ class DeviceList {
     // The removal count of a virtual link (see ChangeWatch::Removals), taken at
     // open and compared later by StillAttached.
     unsigned Removals(const DeviceEntry& entry);
-    // Whether an entry listed earlier is still the same attached device.
-    bool StillAttached(const DeviceEntry& entry, unsigned removalsAtOpen);
+    // Whether an entry listed earlier is still the same attached device. The
+    // change notification is always looked at; the node itself (a few system
+    // calls) only when full is set.
+    bool StillAttached(const DeviceEntry& entry, unsigned removalsAtOpen, bool full);
 
     // The bridge folder in use, for diagnostics.
     std::string VirtualFolder();

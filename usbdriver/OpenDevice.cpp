@@ -80,7 +80,6 @@ OpenDevice::~OpenDevice() {
     // Nobody waits any more: callers hold the device while they use it.
     m_waiters = 0;
     MarkGone();
-    close(m_wakeFd);
 }
 
 bool OpenDevice::ApplyLineSettings(int fd) {
@@ -115,6 +114,8 @@ void OpenDevice::MarkGone() {
         CloseDescriptor();
 }
 
+// Nobody polls either descriptor any more: both go (a closed handle may live
+// on a while as a thread's last look-up).
 void OpenDevice::CloseDescriptor() {
     m_closePending = false;
     if (m_fd >= 0) {
@@ -123,16 +124,27 @@ void OpenDevice::CloseDescriptor() {
         close(m_fd);
         m_fd = -1;
     }
+    if (m_wakeFd >= 0) {
+        close(m_wakeFd);
+        m_wakeFd = -1;
+    }
 }
 
 void OpenDevice::Abandon() {
     std::lock_guard lock(m_mutex);
     m_abandoned = true;
     MarkGone();
+    m_queue.Release();
 }
 
-bool OpenDevice::CheckAttached() {
-    if (!m_gone && (m_abandoned || !m_list.StillAttached(m_entry, m_removalsAtOpen)))
+bool OpenDevice::CheckAttached(bool force) {
+    if (m_gone)
+        return false;
+    const Clock::time_point now = Clock::now();
+    const bool full = force || now >= m_nextNodeCheck;
+    if (full)
+        m_nextNodeCheck = now + kNodeCheckInterval;
+    if (m_abandoned || !m_list.StillAttached(m_entry, m_removalsAtOpen, full))
         MarkGone();
     return !m_gone;
 }
@@ -160,7 +172,7 @@ bool OpenDevice::Fill() {
     }
 }
 
-void OpenDevice::Wait(std::unique_lock<std::mutex>& lock, short events, bool timed,
+void OpenDevice::Wait(std::unique_lock<SpinLock>& lock, short events, bool timed,
                       Clock::time_point deadline) {
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kLivenessSlice);
     if (timed) {
@@ -177,7 +189,7 @@ void OpenDevice::Wait(std::unique_lock<std::mutex>& lock, short events, bool tim
     // Nothing arrived within the slice, or the descriptor reports a hang-up:
     // look whether the device is still there.
     if (ready <= 0 || (items[0].revents & (POLLHUP | POLLERR | POLLNVAL)))
-        CheckAttached();
+        CheckAttached(true);
 }
 
 FT_STATUS OpenDevice::QueueStatus(DWORD* bytes) {
@@ -195,11 +207,17 @@ FT_STATUS OpenDevice::QueueStatus(DWORD* bytes) {
     return FT_OK;
 }
 
-FT_STATUS OpenDevice::Read(void* buffer, DWORD count, DWORD* received) {
+FT_STATUS OpenDevice::ReadWaiting(uint8_t* out, DWORD count, DWORD* received) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.Size() >= count) {
+            m_queue.Take(out, count);
+            *received = count;
+            return FT_OK;
+        }
+    }
     std::lock_guard reading(m_readMutex);
     std::unique_lock lock(m_mutex);
-    auto* out = static_cast<uint8_t*>(buffer);
-    // Served from the queue without a system call when it holds enough.
     size_t done = m_queue.Take(out, count);
     if (done == count) {
         *received = count;
@@ -223,7 +241,7 @@ FT_STATUS OpenDevice::Read(void* buffer, DWORD count, DWORD* received) {
         // Bytes trickling in keep poll() from timing out; look anyway.
         if (now - lastCheck >= kLivenessSlice) {
             lastCheck = now;
-            if (!CheckAttached())
+            if (!CheckAttached(true))
                 continue;
         }
         Wait(lock, POLLIN, timed, deadline);
@@ -319,7 +337,7 @@ bool OpenDevice::ReleaseIfGone() {
         if (poll(&item, 1, 0) > 0 && (item.revents & (POLLHUP | POLLERR | POLLNVAL)))
             MarkGone();
     }
-    CheckAttached();
+    CheckAttached(true);
     return m_gone;
 }
 

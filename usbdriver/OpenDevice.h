@@ -21,6 +21,7 @@
 #include "DeviceEntry.h"
 #include "DeviceList.h"
 #include "ReceiveQueue.h"
+#include "SpinLock.h"
 #include "ftd2xx.h"
 
 #include <atomic>
@@ -36,6 +37,9 @@ class OpenDevice {
     // How long a wait without time-out sleeps before it checks whether the
     // device is still attached.
     static constexpr std::chrono::milliseconds kLivenessSlice{10};
+    // How often a call that does not wait looks at the device node itself; a
+    // removed link and a hung-up tty are seen at once in any case.
+    static constexpr std::chrono::milliseconds kNodeCheckInterval{5};
     static constexpr ULONG kDefaultInTransferSize = 4096;
 
     struct OpenResult {
@@ -50,7 +54,19 @@ class OpenDevice {
     OpenDevice& operator=(const OpenDevice&) = delete;
 
     FT_STATUS QueueStatus(DWORD* bytes);
-    FT_STATUS Read(void* buffer, DWORD count, DWORD* received);
+    FT_STATUS Read(void* buffer, DWORD count, DWORD* received) {
+        // Served from the queue without a system call when it holds enough
+        // (the capture program reads a frame byte by byte).
+        {
+            std::lock_guard lock(m_mutex);
+            if (count == 1 && m_queue.Size() > 0) {
+                *static_cast<uint8_t*>(buffer) = m_queue.TakeOne();
+                *received = 1;
+                return FT_OK;
+            }
+        }
+        return ReadWaiting(static_cast<uint8_t*>(buffer), count, received);
+    }
     FT_STATUS Write(const void* buffer, DWORD count, DWORD* sent);
     FT_STATUS Purge(ULONG mask);
     FT_STATUS Reset();
@@ -73,18 +89,20 @@ class OpenDevice {
     // Moves what the kernel has into the queue without blocking; false when
     // the device turned out to be gone.
     bool Fill();
-    bool CheckAttached();
+    FT_STATUS ReadWaiting(uint8_t* out, DWORD count, DWORD* received);
+    // force: look at the node now, however recently it was looked at.
+    bool CheckAttached(bool force = false);
     void MarkGone();
     void CloseDescriptor();
     // Waits for readiness of the descriptor until deadline (or one slice),
     // with the state unlocked meanwhile; the descriptor is not closed under
     // a waiting caller, only marked to be closed when the last one is back.
-    void Wait(std::unique_lock<std::mutex>& lock, short events, bool timed, Clock::time_point deadline);
+    void Wait(std::unique_lock<SpinLock>& lock, short events, bool timed, Clock::time_point deadline);
     static bool ApplyLineSettings(int fd);
 
     std::mutex m_readMutex;  // one read at a time
     std::mutex m_writeMutex; // one write at a time
-    std::mutex m_mutex;      // everything below
+    SpinLock m_mutex;        // everything below (held only briefly, never across a wait)
     DeviceEntry m_entry;
     DeviceList& m_list;
     unsigned m_removalsAtOpen;
@@ -95,6 +113,7 @@ class OpenDevice {
     bool m_closePending = false;
     bool m_gone = false;
     std::atomic<bool> m_abandoned{false};
+    Clock::time_point m_nextNodeCheck{};
     ReceiveQueue m_queue;
     ULONG m_readTimeoutMs = 0;
     ULONG m_writeTimeoutMs = 0;

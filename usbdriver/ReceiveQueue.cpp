@@ -33,7 +33,7 @@ uint8_t* ReceiveQueue::FreeSpan(size_t& length) {
             m_head = 0;
         }
         if (m_bytes.size() - m_size < kMinimumSpan && m_bytes.size() < kMaxCapacity)
-            m_bytes.resize(std::min(m_bytes.size() * 2, kMaxCapacity));
+            m_bytes.resize(std::min(std::max(m_bytes.size() * 2, kInitialCapacity), kMaxCapacity));
     }
     length = std::min(m_bytes.size() - m_head - m_size, kMaxCapacity - m_size);
     return m_bytes.data() + m_head + m_size;

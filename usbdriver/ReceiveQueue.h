@@ -25,9 +25,20 @@ class ReceiveQueue {
     size_t Size() const { return m_size; }
     bool Full() const { return m_size == kMaxCapacity; }
     void Clear() { m_head = m_size = 0; }
+    // Empties the queue and gives its storage back.
+    void Release() {
+        Clear();
+        std::vector<uint8_t>().swap(m_bytes);
+    }
 
     // Copies up to count bytes out of the queue; returns how many.
     size_t Take(uint8_t* destination, size_t count);
+    // The oldest byte, taken out of a queue that is not empty.
+    uint8_t TakeOne() {
+        const uint8_t byte = m_bytes[m_head];
+        m_head = --m_size == 0 ? 0 : m_head + 1;
+        return byte;
+    }
 
     // Free space after the queued bytes, for a read() straight into the
     // queue (empty only when the queue is full); Commit tells how much of it

@@ -1,6 +1,7 @@
 #include "FrameReceiver.h"
 
 #include <algorithm>
+#include <bit>
 #include <vector>
 
 namespace capture {
@@ -9,7 +10,6 @@ namespace {
 const std::uint8_t kScreenRequest[3] = {0x51, 0x42, 0x0D};
 constexpr int kHeaderBytes = 10;
 constexpr int kLines = 240;
-constexpr int kPixelsPerLine = 280;
 constexpr int kBytesPerLine = 35;
 } // namespace
 
@@ -142,9 +142,12 @@ void FrameReceiver::ReceiveFrame() {
         return;
 
     FT_STATUS status = FT_OK;
+    const auto readOne = m_driver.m_read;
+    const FT_HANDLE handle = m_state.m_driverHandle;
+    std::uint8_t* const buffer = m_state.m_receiveBuffer.data();
     for (int i = 0; i < kScreenFrameBytes; ++i) {
         DWORD read = 0;
-        status = m_driver.m_read(m_state.m_driverHandle, &m_state.m_receiveBuffer[i], 1, &read);
+        status = readOne(handle, buffer + i, 1, &read);
     }
     m_state.m_requestPending = 0;
     m_lastWaiting = 0;
@@ -166,19 +169,23 @@ void FrameReceiver::ReceiveFrame() {
 void FrameReceiver::RenderFrame() {
     m_canvas.Rectangle(ScreenCanvas::kScreenArea);
     // Line L is canvas column 240 - L, its pixel P row 1 + P; written straight into
-    // the scan lines, a row at a time, since a set-pixel call per bit is the cost here.
+    // the scan lines, byte by byte, visiting only the set bits: a set-pixel call
+    // per bit is what would cost here, and most of a scope's picture is light.
     if (!m_canvas.IsCreated())
         return;
     QImage& image = m_canvas.MutableImage();
+    uchar* const firstRow = image.bits() + image.bytesPerLine(); // row 1
+    const qsizetype stride = image.bytesPerLine();
     const std::uint8_t* pixels = m_state.m_receiveBuffer.data() + kHeaderBytes;
     const QRgb black = qRgb(0, 0, 0);
-    for (int p = 0; p < kPixelsPerLine; ++p) {
-        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(1 + p));
-        const int byteInLine = p / 8;
-        const std::uint8_t mask = static_cast<std::uint8_t>(0x80 >> (p % 8));
-        for (int line = 0; line < kLines; ++line) {
-            if (pixels[line * kBytesPerLine + byteInLine] & mask)
-                row[240 - line] = black;
+    for (int line = 0; line < kLines; ++line) {
+        const std::uint8_t* bytes = pixels + line * kBytesPerLine;
+        uchar* column = firstRow + (240 - line) * static_cast<qsizetype>(sizeof(QRgb));
+        for (int byte = 0; byte < kBytesPerLine; ++byte) {
+            for (unsigned bits = bytes[byte]; bits != 0; bits &= bits - 1) {
+                const int p = byte * 8 + 7 - std::countr_zero(bits); // lowest set bit first
+                *reinterpret_cast<QRgb*>(column + p * stride) = black;
+            }
         }
     }
     ++m_framesDrawn;

@@ -1,5 +1,8 @@
 #include "ScreenCanvas.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace capture {
 
 void ScreenCanvas::CreateCanvas() {
@@ -11,10 +14,18 @@ void ScreenCanvas::CreateCanvas() {
 
 void ScreenCanvas::FillRect(const QRect& area, QRgb colour) {
     const QRect clipped = area.intersected(m_image.rect());
+    if (clipped.isEmpty())
+        return;
+    uchar* bits = m_image.bits();
+    const qsizetype stride = m_image.bytesPerLine();
+    const bool bytesAlike = colour == 0xFFFFFFFFu || colour == 0u; // white is most of it
     for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(m_image.scanLine(y));
-        for (int x = clipped.left(); x <= clipped.right(); ++x)
-            line[x] = colour;
+        QRgb* line = reinterpret_cast<QRgb*>(bits + y * stride) + clipped.left();
+        if (bytesAlike)
+            std::memset(line, static_cast<int>(colour & 0xFF),
+                        static_cast<size_t>(clipped.width()) * sizeof(QRgb));
+        else
+            std::fill_n(line, clipped.width(), colour);
     }
 }
 
