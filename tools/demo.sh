@@ -32,6 +32,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+stop() { kill "$1"; wait "$1" 2>/dev/null || true; }
 
 window() { # waits for a window whose title matches $1 and prints its id
   for _ in $(seq 100); do
@@ -52,13 +53,13 @@ if [ $headless -eq 1 ]; then
   xdotool windowfocus --sync "$w" key space   # "Real Time" has the focus at start
   sleep 3
   import -window root "$out/quorvex.png"
-  kill "$app"; wait "$app" 2>/dev/null || true
+  stop "$app"
   echo "   screenshot: $out/quorvex.png"
 else
   echo "   press Real Time; close the window to go on"
   "$bin/quorvex" || true
 fi
-kill "$scope"; wait "$scope" 2>/dev/null || true
+stop "$scope"
 scope=""
 
 echo "== Haldrin writing a 1 MiB firmware image into the virtual scope's boot loader"
@@ -76,13 +77,13 @@ if [ $headless -eq 1 ]; then
   import -window root "$out/haldrin-download.png"
   window "^Haldrin$" >/dev/null           # the completion dialog
   import -window root "$out/haldrin-finished.png"
-  kill "$app"; wait "$app" 2>/dev/null || true
+  stop "$app"
   echo "   screenshots: $out/haldrin-download.png, $out/haldrin-finished.png"
 else
   echo "   pick $image in the file selection that opens; press Finish at the end"
   "$bin/haldrin" || true
 fi
-kill "$scope"; wait "$scope" 2>/dev/null || true
+stop "$scope"
 scope=""
 if cmp -s -n 1048576 "$image" "$work/flash.bin"; then
   echo "   the virtual scope's flash holds the image"

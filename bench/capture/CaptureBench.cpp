@@ -4,21 +4,16 @@
 #include "CaptureLink.h"
 #include "FrameReceiver.h"
 #include "QtWindowTimers.h"
+#include "ScopeLauncher.h"
 #include "SteadyClock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -51,24 +46,12 @@ void RunFor(int ms) {
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    const std::string binDir = capture::DriverTable::ProgramSearchDirs().front();
-    char runtime[] = "/tmp/capture-bench-XXXXXX";
-    if (!mkdtemp(runtime))
-        return 2;
-    setenv("XDG_RUNTIME_DIR", runtime, 1);
-    const std::string link = std::string(runtime) + "/virtual-bridges/scope0";
-
-    const pid_t scope = fork();
-    if (scope == 0) {
-        const std::string program = binDir + "/virtual-scope";
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 500 && !std::filesystem::is_symlink(link); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!std::filesystem::is_symlink(link)) {
-        std::fprintf(stderr, "the virtual scope did not start (%s/virtual-scope)\n", binDir.c_str());
-        kill(scope, SIGTERM);
+    // A private bridge folder: only our virtual scope is device 0.
+    const scopelauncher::PrivateRuntimeDir runtime("capture-bench");
+    scopelauncher::ScopeLauncher scope;
+    if (const std::string error = runtime.path.empty() ? "no runtime folder" : scope.Start({});
+        !error.empty()) {
+        std::fprintf(stderr, "capture-bench: %s\n", error.c_str());
         return 1;
     }
 
@@ -118,8 +101,5 @@ int main(int argc, char** argv) {
     std::printf("messages shown                       %d\n", messages.shown);
 
     captureLink.CloseLink();
-    kill(scope, SIGTERM);
-    waitpid(scope, nullptr, 0);
-    std::filesystem::remove_all(runtime);
     return 0;
 }

@@ -2,21 +2,16 @@
 // model: the number-only listing that the capture program makes on every
 // tick, a boot-loader command/reply round trip and a screen frame round trip.
 // Prints a table of microseconds; starts and stops the virtual scope itself.
-#include "DriverLibrary.h"
+#include "ScopeLauncher.h"
 #include "ftd2xx.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
+#include <memory>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -57,42 +52,27 @@ DWORD Count() {
     return count;
 }
 
-// The virtual scope as a child process with a link in our private folder.
-class Scope {
-  public:
-    Scope(const std::string& program, const std::vector<std::string>& options) {
-        m_pid = fork();
-        if (m_pid == 0) {
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(program.c_str()));
-            for (const std::string& option : options)
-                argv.push_back(const_cast<char*>(option.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            std::fprintf(stderr, "driver-bench: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
-            _exit(127);
-        }
-    }
-    ~Scope() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    bool WaitForDevices(DWORD expected) const {
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (Count() != expected)
-            if (Clock::now() > deadline)
-                return false;
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return true;
-    }
-    pid_t Pid() const { return m_pid; }
+bool WaitForDevices(DWORD expected) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Count() != expected)
+        if (Clock::now() > deadline)
+            return false;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+}
 
-  private:
-    pid_t m_pid = -1;
-};
+// The virtual scope with the options, once the listing counts it; null when it did not start.
+std::unique_ptr<scopelauncher::ScopeLauncher> StartScope(const std::vector<std::string>& options) {
+    auto scope = std::make_unique<scopelauncher::ScopeLauncher>();
+    std::string error = scope->Start(options);
+    if (error.empty() && !WaitForDevices(1))
+        error = "the listing does not count the virtual scope";
+    if (error.empty())
+        return scope;
+    std::fprintf(stderr, "driver-bench: %s\n", error.c_str());
+    return nullptr;
+}
 
 Figures ListingCost(size_t rounds, size_t callsPerRound) {
     std::vector<double> samples;
@@ -171,7 +151,7 @@ bool FrameRoundTrips(size_t rounds, Figures& trip, Figures& byteRead) {
 }
 
 // From the scope's unplug signal until the listing counts no device.
-Figures UnplugNoticed(const Scope& scope, size_t rounds) {
+Figures UnplugNoticed(scopelauncher::ScopeLauncher& scope, size_t rounds) {
     std::vector<double> samples;
     for (size_t round = 0; round < rounds; ++round) {
         const auto start = Clock::now();
@@ -179,8 +159,8 @@ Figures UnplugNoticed(const Scope& scope, size_t rounds) {
         while (Count() != 0 && Clock::now() - start < std::chrono::seconds(2)) {
         }
         samples.push_back(Microseconds(Clock::now() - start));
-        kill(scope.Pid(), SIGUSR2);
-        scope.WaitForDevices(1);
+        scope.Replug();
+        WaitForDevices(1);
     }
     return Summarise(samples);
 }
@@ -188,17 +168,11 @@ Figures UnplugNoticed(const Scope& scope, size_t rounds) {
 } // namespace
 
 int main() {
-    const std::string program = usbdriver::ProgramDirectory() + "/virtual-scope";
-    if (access(program.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "driver-bench: %s not found; build the virtual-scope target\n", program.c_str());
+    const scopelauncher::PrivateRuntimeDir runtime("driver-bench");
+    if (runtime.path.empty()) {
+        std::fprintf(stderr, "driver-bench: cannot make a runtime folder\n");
         return 1;
     }
-    std::string runtime = (std::filesystem::temp_directory_path() / "driver-bench-XXXXXX").string();
-    if (!mkdtemp(runtime.data())) {
-        std::fprintf(stderr, "driver-bench: cannot make a runtime folder: %s\n", std::strerror(errno));
-        return 1;
-    }
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     constexpr size_t kRounds = 200;
     int failures = 0;
 
@@ -206,25 +180,21 @@ int main() {
     std::printf("%-52s %8s %10s %10s %10s\n", "microseconds", "rounds", "mean", "median", "max");
     PrintRow("number-only listing, no device (per call)", kRounds, ListingCost(kRounds, 1000));
     {
-        Scope scope(program, {"--firmware", "bootloader"});
-        if (!scope.WaitForDevices(1)) {
-            std::fprintf(stderr, "driver-bench: the virtual scope did not appear\n");
+        const auto scope = StartScope({"--firmware", "bootloader"});
+        if (!scope)
             return 1;
-        }
         PrintRow("number-only listing, one device (per call)", kRounds, ListingCost(kRounds, 1000));
         Figures hello;
         if (HelloRoundTrips(kRounds, hello))
             PrintRow("hello 7 bytes -> 6-byte reply (boot loader)", kRounds, hello);
         else
             ++failures;
-        PrintRow("unplug signal -> listing counts 0", 20, UnplugNoticed(scope, 20));
+        PrintRow("unplug signal -> listing counts 0", 20, UnplugNoticed(*scope, 20));
     }
     {
-        Scope scope(program, {"--firmware", "screen"});
-        if (!scope.WaitForDevices(1)) {
-            std::fprintf(stderr, "driver-bench: the virtual scope did not appear\n");
+        const auto scope = StartScope({"--firmware", "screen"});
+        if (!scope)
             return 1;
-        }
         Figures trip;
         Figures byteRead;
         if (FrameRoundTrips(kRounds, trip, byteRead)) {
@@ -234,7 +204,5 @@ int main() {
             ++failures;
         }
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(runtime, ignored);
     return failures == 0 ? 0 : 1;
 }

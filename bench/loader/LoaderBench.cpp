@@ -5,26 +5,19 @@
 #include "LoaderPrompts.h"
 #include "LoaderView.h"
 #include "QtWindowTimers.h"
+#include "ScopeLauncher.h"
 #include "ScopeLink.h"
 #include "SteadyClock.h"
 
 #include <QCoreApplication>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 using namespace loader;
 
@@ -71,31 +64,6 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct Scope {
-    pid_t pid = -1;
-    bool Start(const std::string& program, const std::string& flash, const fs::path& link) {
-        std::vector<std::string> args = {program, "--firmware", "bootloader", "--flash-file", flash};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-            return false;
-        for (int i = 0; i < 500; ++i) {
-            if (fs::exists(link))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    ~Scope() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
 struct Result {
     long long bytes = 0;
     double seconds = 0;
@@ -116,11 +84,10 @@ Result TimeDownload(int argc, char** argv, const fs::path& work, long long lengt
     }
     std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), length);
 
-    const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "virtual-scope";
-    Scope scope;
-    const fs::path link = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "virtual-bridges" / "scope0";
-    if (!scope.Start(program.string(), flashPath, link)) {
-        std::fprintf(stderr, "loader-bench: cannot start %s\n", program.c_str());
+    scopelauncher::ScopeLauncher scope;
+    if (const std::string error = scope.Start({"--firmware", "bootloader", "--flash-file", flashPath});
+        !error.empty()) {
+        std::fprintf(stderr, "loader-bench: %s\n", error.c_str());
         return result;
     }
 
@@ -152,20 +119,19 @@ Result TimeDownload(int argc, char** argv, const fs::path& work, long long lengt
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string pattern = (fs::temp_directory_path() / "loader-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
+    // A private bridge folder: only our virtual scope is device 0.
+    const scopelauncher::PrivateRuntimeDir runtime("loader-bench");
+    if (runtime.path.empty()) {
         std::perror("loader-bench: temporary folder");
         return 2;
     }
-    // A private bridge folder: only our virtual scope is device 0.
-    setenv("XDG_RUNTIME_DIR", pattern.c_str(), 1);
 
     const long long sizes[] = {1048576, FirmwareImage::kFileLimit - 1};
     std::printf("Haldrin download into the virtual scope (default link model, real Qt timers)\n");
     std::printf("%14s %8s %10s %14s  %s\n", "image bytes", "blocks", "seconds", "bytes/s", "flash");
     bool ok = true;
     for (const long long size : sizes) {
-        const Result r = TimeDownload(argc, argv, pattern, size);
+        const Result r = TimeDownload(argc, argv, runtime.path, size);
         const int blocks = static_cast<int>(size / FirmwareImage::kBlockSize) + 1;
         if (!r.completed) {
             std::printf("%14lld %8d %10s %14s  %s\n", size, blocks, "-", "-", "download failed");
@@ -176,7 +142,5 @@ int main(int argc, char** argv) {
                     r.flashMatches ? "equals image" : "DIFFERS");
         ok = ok && r.flashMatches;
     }
-    std::error_code ignored;
-    fs::remove_all(pattern, ignored);
     return ok ? 0 : 1;
 }

@@ -1,85 +1,50 @@
 // Requests and frames against a peer of the test's own and against the virtual scope (the
 // exact-size rule, the three commands, lost replies), and where each frame bit is drawn.
 #include "CaptureRig.h"
+#include "PtyPeer.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <pty.h>
 #include <unistd.h>
 
-#include <filesystem>
-
 using namespace capturetest;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-// A bridge device whose every byte the test writes: a raw pseudo-terminal linked into the
-// virtual-bridges folder. The slave stays open here so the master never sees a hang-up.
-struct PtyPeer {
-    PtyPeer() {
-        termios raw{};
-        cfmakeraw(&raw);
-        char slavePath[128];
-        if (openpty(&master, &slave, slavePath, &raw, nullptr) != 0)
-            return;
-        fcntl(master, F_SETFL, O_NONBLOCK);
-        std::filesystem::create_directories(folder);
-        std::filesystem::create_symlink(slavePath, folder / "scope0");
-    }
-    ~PtyPeer() {
-        std::filesystem::remove(folder / "scope0");
-        close(slave);
-        close(master);
-    }
-    // Ticks until the program has sent n bytes in all.
-    bool WaitForSent(CaptureRig& rig, size_t n) {
-        return rig.TickUntil([&] {
-            std::uint8_t chunk[256];
-            for (ssize_t got; (got = read(master, chunk, sizeof chunk)) > 0;)
-                sent.insert(sent.end(), chunk, chunk + got);
-            return sent.size() >= n;
-        });
-    }
-    // Ticks while the tty takes the bytes as fast as it will.
-    void Feed(CaptureRig& rig, const Bytes& bytes) {
-        size_t offered = 0;
-        rig.TickUntil([&] {
-            offered += std::max<ssize_t>(0, write(master, bytes.data() + offered, bytes.size() - offered));
-            return offered == bytes.size();
-        });
-        ASSERT_EQ(offered, bytes.size());
-    }
-    const std::filesystem::path folder = testsupport::VirtualScopeProcess::BridgeDirectory();
-    int master = -1, slave = -1;
-    Bytes sent;
-};
+// Ticks until the program has sent n bytes in all.
+bool WaitForSent(CaptureRig& rig, PtyPeer& peer, size_t n) {
+    return rig.TickUntil([&] { return peer.Collect().size() >= n; });
+}
 
+// Ticks while the line takes the bytes as fast as it will.
+void Feed(CaptureRig& rig, PtyPeer& peer, const Bytes& bytes) {
+    size_t offered = 0;
+    rig.TickUntil([&] { return (offered = peer.Offer(bytes, offered)) == bytes.size(); });
+    ASSERT_EQ(offered, bytes.size());
+}
+
+// Every command of the screen firmware is a screen request.
 int ScreenRequests(const testsupport::VirtualScopeProcess& scope) {
-    int requests = 0;
-    for (const std::string& line : scope.LogLines())
-        requests += testsupport::Field(line, "kind") == "screen";
-    return requests;
+    return static_cast<int>(scope.WaitForEvents("cmd", 0, 0).size());
 }
 
 } // namespace
 
 TEST(AcquisitionFromPeer, OnlyAnExactFrameAfterARequestIsRead) {
     PtyPeer peer;
-    ASSERT_GE(peer.slave, 0);
+    ASSERT_GE(peer.Master(), 0);
     CaptureRig rig;
     ASSERT_EQ(rig.Open(), 1);
     // Bytes nobody asked for are not a frame; the next request throws them away.
-    peer.Feed(rig, Bytes(8410, 0xFF));
+    Feed(rig, peer, Bytes(8410, 0xFF));
     rig.TickFor(50);
     EXPECT_EQ(rig.receiver.FramesDrawn(), 0u);
 
     rig.receiver.CaptureOnce();
-    ASSERT_TRUE(peer.WaitForSent(rig, 3));
+    ASSERT_TRUE(WaitForSent(rig, peer, 3));
     Bytes frame(8410, 0);
     frame[8409] = 0x01;
-    peer.Feed(rig, {frame.begin(), frame.end() - 1});
+    Feed(rig, peer, {frame.begin(), frame.end() - 1});
     rig.TickFor(100);
     EXPECT_EQ(rig.receiver.FramesDrawn(), 0u);
     EXPECT_EQ(rig.state.m_requestPending, 1);
@@ -87,7 +52,7 @@ TEST(AcquisitionFromPeer, OnlyAnExactFrameAfterARequestIsRead) {
 
     // The last byte is queued without a tick and the request is then overdue: a complete
     // frame is taken however late it is (the thread may have been held up).
-    ASSERT_EQ(write(peer.master, &frame.back(), 1), 1);
+    ASSERT_EQ(write(peer.Master(), &frame.back(), 1), 1);
     DWORD waiting = 0;
     for (int i = 0; i < 2000 && waiting != 8410; ++i, usleep(1000))
         rig.driver.m_getQueueStatus(rig.state.m_driverHandle, &waiting);
@@ -102,15 +67,16 @@ TEST(AcquisitionFromPeer, OnlyAnExactFrameAfterARequestIsRead) {
 
     // One byte too many (a stray byte after the reply) spoils the frame; real time asks again.
     rig.receiver.StartRealTime();
-    ASSERT_TRUE(peer.WaitForSent(rig, 6));
-    peer.Feed(rig, Bytes(8411, 0));
-    ASSERT_TRUE(peer.WaitForSent(rig, 9));
+    ASSERT_TRUE(WaitForSent(rig, peer, 6));
+    Feed(rig, peer, Bytes(8411, 0));
+    ASSERT_TRUE(WaitForSent(rig, peer, 9));
     EXPECT_EQ(rig.receiver.FramesDrawn(), 1u);
-    peer.Feed(rig, Bytes(8410, 0));
+    Feed(rig, peer, Bytes(8410, 0));
     EXPECT_TRUE(rig.TickUntilFrames(2));
     EXPECT_EQ(BlackPixels(rig.canvas.Image(), capture::ScreenCanvas::kPictureArea), 0);
-    ASSERT_TRUE(peer.WaitForSent(rig, 12));
-    EXPECT_EQ(peer.sent, (Bytes{0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D}));
+    ASSERT_TRUE(WaitForSent(rig, peer, 12));
+    EXPECT_EQ(peer.Collect(),
+              (Bytes{0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D}));
 }
 
 TEST(Acquisition, CommandsNeverCancelTheFrameInFlight) {

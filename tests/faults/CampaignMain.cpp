@@ -11,10 +11,6 @@
 #include <filesystem>
 #include <string>
 
-#ifndef VIRTUAL_SCOPE_PATH
-#error "VIRTUAL_SCOPE_PATH must name the virtual-scope program"
-#endif
-
 namespace {
 const char* const kUsage =
     "Usage: haldrin-fault-campaign [--schedules N] [--first-seed S] [--jobs J] [--list]\n"
@@ -33,7 +29,7 @@ bool ParseNumber(const char* text, unsigned long long& value) {
 }
 
 int RunOneSchedule(int argc, char** argv, unsigned long long seed, const std::string& dir, bool verbose) {
-    ScheduleRunner runner(SchedulePlan::ForSeed(seed), dir, VIRTUAL_SCOPE_PATH, verbose);
+    ScheduleRunner runner(SchedulePlan::ForSeed(seed), dir, verbose);
     const ScheduleResult result = runner.Run(argc, argv);
     std::printf("%s\n", result.ToLine().c_str());
     std::fflush(stdout);

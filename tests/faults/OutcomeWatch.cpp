@@ -12,8 +12,9 @@ constexpr std::array kSteps = {steps::kConnectPoll, steps::kStartRun,   steps::k
                                steps::kFinish};
 }
 
-OutcomeWatch::OutcomeWatch(const SchedulePlan& plan, ScopeProcess& scope, const RecordingView& view,
-                           const ScriptedPrompts& prompts, const appsupport::QtWindowTimers& timers,
+OutcomeWatch::OutcomeWatch(const SchedulePlan& plan, scopelauncher::ScopeLauncher& scope,
+                           const RecordingView& view, const ScriptedPrompts& prompts,
+                           const appsupport::QtWindowTimers& timers,
                            const loader::DownloadSequencer& sequencer, std::chrono::milliseconds bound)
     : m_plan(plan), m_scope(scope), m_view(view), m_prompts(prompts), m_timers(timers),
       m_sequencer(sequencer), m_deadline(Clock::now() + bound) {}

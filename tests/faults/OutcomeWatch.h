@@ -7,7 +7,7 @@
 #include "RecordingView.h"
 #include "SchedulePlan.h"
 #include "ScheduleResult.h"
-#include "ScopeProcess.h"
+#include "ScopeLauncher.h"
 #include "ScriptedPrompts.h"
 
 #include <chrono>
@@ -26,7 +26,7 @@ class OutcomeWatch {
     // A window that showed its message must stay quiet this long.
     static constexpr std::chrono::milliseconds kQuietAfterMessage{300};
 
-    OutcomeWatch(const SchedulePlan& plan, ScopeProcess& scope, const RecordingView& view,
+    OutcomeWatch(const SchedulePlan& plan, scopelauncher::ScopeLauncher& scope, const RecordingView& view,
                  const ScriptedPrompts& prompts, const appsupport::QtWindowTimers& timers,
                  const loader::DownloadSequencer& sequencer, std::chrono::milliseconds bound);
 
@@ -41,7 +41,7 @@ class OutcomeWatch {
     std::string State() const;
 
     const SchedulePlan& m_plan;
-    ScopeProcess& m_scope;
+    scopelauncher::ScopeLauncher& m_scope;
     const RecordingView& m_view;
     const ScriptedPrompts& m_prompts;
     const appsupport::QtWindowTimers& m_timers;

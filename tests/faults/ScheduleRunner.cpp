@@ -5,8 +5,8 @@
 #include "OutcomeWatch.h"
 #include "QtWindowTimers.h"
 #include "RecordingView.h"
+#include "ScopeLauncher.h"
 #include "ScopeLink.h"
-#include "ScopeProcess.h"
 #include "ScriptedPrompts.h"
 #include "SteadyClock.h"
 
@@ -27,9 +27,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kWatchMs = 10;
 } // namespace
 
-ScheduleRunner::ScheduleRunner(SchedulePlan plan, std::string workDir, std::string scopeProgram, bool verbose)
-    : m_plan(std::move(plan)), m_workDir(std::move(workDir)), m_scopeProgram(std::move(scopeProgram)),
-      m_verbose(verbose) {}
+ScheduleRunner::ScheduleRunner(SchedulePlan plan, std::string workDir, bool verbose)
+    : m_plan(std::move(plan)), m_workDir(std::move(workDir)), m_verbose(verbose) {}
 
 ScheduleResult ScheduleRunner::Run(int argc, char** argv) {
     const auto started = Clock::now();
@@ -47,9 +46,9 @@ ScheduleResult ScheduleRunner::Run(int argc, char** argv) {
             return result;
         }
     }
-    ScopeProcess scope;
-    const std::string error = scope.Start(m_scopeProgram, m_plan.ScopeOptions(Path("flash.bin")),
-                                          Path("scope.log"), Path("scope.err"));
+    scopelauncher::ScopeLauncher scope;
+    const std::string error =
+        scope.Start(m_plan.ScopeOptions(Path("flash.bin")), "scope0", Path("scope.log"), Path("scope.err"));
     if (!error.empty()) {
         result.outcome = Outcome::NotRun;
         result.detail = error;
@@ -57,7 +56,7 @@ ScheduleResult ScheduleRunner::Run(int argc, char** argv) {
     }
     RunLoader(argc, argv, scope, result);
     // The scope writes its whole flash as it exits.
-    if (!scope.Stop()) {
+    if (scope.Stop() == scopelauncher::ScopeLauncher::kKilled) {
         result.outcome = Outcome::Hung;
         result.detail = "the virtual scope did not exit on SIGTERM within 5 s";
     }
@@ -74,7 +73,8 @@ ScheduleResult ScheduleRunner::Run(int argc, char** argv) {
     return result;
 }
 
-void ScheduleRunner::RunLoader(int argc, char** argv, ScopeProcess& scope, ScheduleResult& result) {
+void ScheduleRunner::RunLoader(int argc, char** argv, scopelauncher::ScopeLauncher& scope,
+                               ScheduleResult& result) {
     QCoreApplication app(argc, argv);
     ScopeLink link;
     appsupport::SteadyClock clock;

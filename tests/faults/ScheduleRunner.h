@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-class ScopeProcess;
+namespace scopelauncher {
+class ScopeLauncher;
+}
 
 class ScheduleRunner {
   public:
@@ -19,7 +21,7 @@ class ScheduleRunner {
 
     // workDir: an empty folder of this schedule alone; it becomes the runtime
     // folder, so the bridge folder holds this schedule's scope only.
-    ScheduleRunner(SchedulePlan plan, std::string workDir, std::string scopeProgram, bool verbose);
+    ScheduleRunner(SchedulePlan plan, std::string workDir, bool verbose);
 
     ScheduleResult Run(int argc, char** argv);
 
@@ -27,7 +29,7 @@ class ScheduleRunner {
     std::string Path(const std::string& name) const { return m_workDir + "/" + name; }
     // Runs the loader until the watch decides; fills the outcome and, for a
     // completed run, the bytes of blocks 0 to T as the buffer held them.
-    void RunLoader(int argc, char** argv, ScopeProcess& scope, ScheduleResult& result);
+    void RunLoader(int argc, char** argv, scopelauncher::ScopeLauncher& scope, ScheduleResult& result);
     void CheckCompleted(ScheduleResult& result) const;
     // Where the padding after the file's bytes stops being the erased value
     // 0xFF: the end of the blocks sent when all of it is.
@@ -36,7 +38,6 @@ class ScheduleRunner {
 
     SchedulePlan m_plan;
     std::string m_workDir;
-    std::string m_scopeProgram;
     bool m_verbose;
     std::vector<std::uint8_t> m_image;
     std::vector<std::uint8_t> m_sent;

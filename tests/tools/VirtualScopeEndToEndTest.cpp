@@ -1,36 +1,61 @@
 // The virtual scope as the host meets it: a device link to a pseudo-terminal,
-// driven with plain open/read/write/flock.
+// driven with plain open/read/write/flock, and the program's command line.
+#include "PtyPeer.h"
 #include "VirtualScopeProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <sstream>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 using testsupport::Field;
 using testsupport::VirtualScopeProcess;
-using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::vector<std::string> With(std::vector<std::string> extra) {
-    extra.insert(extra.begin(), {"--throughput", "0", "--latency-ms", "0"});
-    return extra;
+constexpr std::size_t kFrame = 8410;
+const Bytes kScreenRequest{0x51, 0x42, 0x0D};
+
+// Options written as on a command line; With: for tests where the link model does not matter.
+Lines Options(const std::string& line) {
+    std::istringstream words(line);
+    return {std::istream_iterator<std::string>(words), {}};
+}
+Lines With(const std::string& line) {
+    return Options("--throughput 0 --latency-ms 0 " + line);
 }
 
 std::string RuntimeFile(const std::string& name) {
     return std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" + name;
+}
+
+// Runs the program to its end: exit code and what it printed.
+std::pair<int, std::string> RunProgram(const std::string& arguments) {
+    const std::string command =
+        scopelauncher::ScopeLauncher::Program() + " " + arguments + " 2>&1 </dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    const int status = pipe ? pclose(pipe) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 // Opens the device as the driver library does; -2: somebody else holds the lock.
@@ -48,45 +73,34 @@ void Send(int fd, const Bytes& bytes) {
     EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
 }
 
-// Reads until count bytes have arrived or timeoutMs passed without a byte.
-Bytes Receive(int fd, std::size_t count, int timeoutMs = 3000) {
-    Bytes got;
-    std::uint8_t buf[16384];
-    pollfd p{fd, POLLIN, 0};
-    while (got.size() < count && poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN)) {
-        const ssize_t n = read(fd, buf, std::min(sizeof buf, count - got.size()));
-        if (n <= 0)
-            break;
-        got.insert(got.end(), buf, buf + n);
-    }
-    return got;
-}
-
 Bytes Packet(std::uint8_t code, unsigned address = 0, const Bytes& data = {}, std::uint8_t end = 0x03) {
-    Bytes p{0x02,
-            code,
-            std::uint8_t(address >> 8),
-            std::uint8_t(address),
-            std::uint8_t(data.size() >> 8),
-            std::uint8_t(data.size())};
+    Bytes p{0x02, code, std::uint8_t(address >> 8), std::uint8_t(address)};
+    p.insert(p.end(), {std::uint8_t(data.size() >> 8), std::uint8_t(data.size())});
     p.insert(p.end(), data.begin(), data.end());
     p.push_back(end);
     return p;
 }
 
+// Sends the packet in two pieces, split inside its header, and returns the reply's status.
 char Ask(int fd, const Bytes& packet) {
-    Send(fd, packet);
-    const Bytes reply = Receive(fd, 6);
+    Send(fd, Bytes(packet.begin(), packet.begin() + 4));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    Send(fd, Bytes(packet.begin() + 4, packet.end()));
+    const Bytes reply = ReadUpTo(fd, 6);
     return reply.size() == 6 ? char(reply[2]) : 0;
 }
 
 // The scope's log lines of event ev, without their time stamps.
 Lines Events(const VirtualScopeProcess& scope, const std::string& ev) {
-    Lines found;
-    for (const std::string& line : scope.LogLines())
-        if (Field(line, "ev") == ev)
-            found.push_back(line.substr(line.find(' ') + 1));
+    Lines found = scope.WaitForEvents(ev, 0, 0);
+    for (std::string& line : found)
+        line.erase(0, line.find(' ') + 1);
     return found;
+}
+
+// A log line's time stamp in milliseconds.
+double At(const std::string& line) {
+    return std::stod(Field(line, "t"));
 }
 
 // An open device whose scope went away sees a hang-up, not silence.
@@ -100,36 +114,137 @@ void ExpectHangUp(int fd) {
 
 } // namespace
 
-TEST(VirtualScopeEndToEnd, ScreenRequestGetsOneRawFrameAndSigtermRemovesTheLink) {
-    // A large picture makes Qt scale it on worker threads; SIGTERM must still
+TEST(VirtualScopeEndToEnd, BadCommandLinesStopTheScopeBeforeTheDeviceAppears) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"--firmware usb", "option --firmware: 'usb' is not screen or bootloader"},
+        {"--sectors=256", "option --sectors: '256' is not a count 1-255"},
+        {"--latency-ms=-1", "option --latency-ms: '-1' is not a time in milliseconds"},
+        {"--header-fill 300", "option --header-fill: '300' is not a byte value 0-255"},
+        {"--name ..", "option --name: '..' is not a usable link name"},
+        {"--flash-initial new", "option --flash-initial: 'new' is not erased or old"},
+        {"--unplug-after-bytes 0", "option --unplug-after-bytes: '0' is not a count of 1 or more"},
+        {"--fault-rate 2", "option --fault-rate: '2' is not a share between 0 and 1"},
+        {"--fault-seed x", "option --fault-seed: 'x' is not a number"},
+        {"--fault drop", "fault 'drop' is not KIND@N[,N...]"},
+        {"--fault-seed 1 --fault-kinds none", "fault kind 'none' is not one of drop, short,"},
+        {"--bogus 1", "unknown option --bogus (see --help)"},
+        {"--log", "option --log needs a value (see --help)"},
+        {"--picture pattern:zebra",
+         "unknown test pattern 'zebra'; known patterns: blank, full, first-pixel"}};
+    for (const auto& [arguments, said] : cases) {
+        const auto [code, output] = RunProgram(arguments);
+        EXPECT_EQ(code, said.find("pattern") == std::string::npos ? 2 : 1) << arguments;
+        EXPECT_EQ(output.rfind("virtual-scope: " + said, 0), 0u) << output;
+        EXPECT_FALSE(fs::exists(VirtualScopeProcess::BridgeDirectory() + "/scope0"));
+    }
+    const auto [code, help] = RunProgram("--help");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(RunProgram("-h").second, help);
+    std::istringstream documented(
+        "--firmware --name --log --throughput --latency-ms --picture --header-fill --blocks-per-sector "
+        "--sectors "
+        "--flash-file --flash-initial --erase-ms --program-ms --fault --late-ms --stall-ms --fault-seed "
+        "--fault-rate --fault-kinds --unplug-after-commands --unplug-after-bytes --replug-after-ms --busy "
+        "--busy-for-ms SIGUSR1 SIGUSR2 SIGINT/SIGTERM/SIGHUP");
+    for (std::string name; documented >> name;)
+        EXPECT_NE(help.find(name + " "), std::string::npos) << name;
+}
+
+TEST(VirtualScopeEndToEnd, ScreenRequestGetsOneRawFrameAndSigintRemovesTheLink) {
+    // A large picture makes Qt scale it on worker threads; SIGINT must still
     // reach the scope's loop, not end the process on one of those threads.
-    QImage image(960, 1120, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 40; ++x)
-            image.setPixel(x, y, qRgb(0, 0, 0));
-    ASSERT_TRUE(image.save(QString::fromStdString(RuntimeFile("corner.png"))));
-    VirtualScopeProcess scope(With({"--picture", RuntimeFile("corner.png"), "--header-fill", "0x0D"}));
+    // Four image pixels a side make one display pixel; transparent shows light.
+    QImage image(960, 1120, QImage::Format_ARGB32);
+    image.fill(qRgba(0, 0, 0, 0));
+    const auto block = [&](int x, int y, QRgb colour) {
+        for (int dy = 0; dy < 8; ++dy)
+            for (int dx = 0; dx < 8; ++dx)
+                image.setPixel(x + dx, y + dy, colour);
+    };
+    block(0, 0, qRgb(0, 0, 0));            // top left: line 239, pixels 0-1
+    block(952, 1112, qRgb(100, 100, 100)); // bottom right, darker than middle grey: line 0, pixels 278-279
+    block(400, 400, qRgb(160, 160, 160));  // lighter than middle grey: stays light
+    ASSERT_TRUE(image.save(QString::fromStdString(RuntimeFile("corners.png"))));
+    VirtualScopeProcess scope(With("--picture " + RuntimeFile("corners.png") + " --header-fill 0x0D"));
     EXPECT_EQ(fs::status(VirtualScopeProcess::BridgeDirectory()).permissions(), fs::perms::owner_all);
 
     const int fd = OpenDevice(scope.LinkPath());
     ASSERT_GE(fd, 0);
-    Send(fd, Bytes{0x00, 0x51, 0x42}); // a stray byte, then a request in two pieces
+    Send(fd, Bytes{0x00, 0x51, 0x51, 0x42}); // two stray bytes, then a request in two pieces
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Send(fd, Bytes{0x0D});
-    const Bytes frame = Receive(fd, 8411, 500);
-    ASSERT_EQ(frame.size(), 8410u) << "one request, one frame";
+    const Bytes frame = ReadUpTo(fd, kFrame + 1, 500);
+    ASSERT_EQ(frame.size(), kFrame) << "one request, one frame";
     EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 10), Bytes(10, 0x0D)) << "0x0D must pass untranslated";
-    EXPECT_EQ(frame[10 + 239 * 35], 0xFF) << "the top-left corner is line 239, first pixels";
-    EXPECT_EQ(frame[10], 0x00);
+    std::vector<std::pair<std::size_t, int>> dark;
+    for (std::size_t i = 10; i < frame.size(); ++i)
+        if (frame[i])
+            dark.emplace_back(i, frame[i]);
+    const std::vector<std::pair<std::size_t, int>> expected{
+        {10 + 34, 0x03}, {10 + 35 + 34, 0x03}, {10 + 238 * 35, 0xC0}, {10 + 239 * 35, 0xC0}};
+    EXPECT_EQ(dark, expected);
     close(fd);
 
-    scope.Stop();
+    EXPECT_EQ(scope.Stop(SIGINT), 0);
     EXPECT_FALSE(fs::is_symlink(scope.LinkPath()));
     EXPECT_EQ(Events(scope, "exit").size(), 1u);
-    EXPECT_EQ(Events(scope, "ignored"), Lines{"ev=ignored bytes=1"});
+    EXPECT_EQ(Events(scope, "ignored"), Lines{"ev=ignored bytes=2"});
     EXPECT_EQ(Events(scope, "cmd"), Lines{"ev=cmd n=1 kind=screen"});
     EXPECT_EQ(Events(scope, "reply"), Lines{"ev=reply n=1 bytes=8410 status=- fault=none"});
+}
+
+// Each test pattern frame by frame, to a host that reads only once the scope
+// has had to wait for it (more frames than the line holds).
+TEST(VirtualScopeEndToEnd, EveryPictureGivesItsFramesToASlowHost) {
+    using Rule = int (*)(std::size_t i, std::uint64_t n); // byte i of frame n; picture bytes from 10
+    const std::pair<const char*, Rule> pictures[] = {
+        {"pattern:blank", [](std::size_t, std::uint64_t) { return 0; }},
+        {"pattern:full", [](std::size_t i, std::uint64_t) { return i < 10 ? 0 : 0xFF; }},
+        {"pattern:first-pixel", [](std::size_t i, std::uint64_t) { return i == 10 ? 0x80 : 0; }},
+        {"pattern:line1-first", [](std::size_t i, std::uint64_t) { return i == 45 ? 0x80 : 0; }},
+        {"pattern:last-pixel", [](std::size_t i, std::uint64_t) { return i == 8409 ? 0x01 : 0; }},
+        {"pattern:checker",
+         [](std::size_t i, std::uint64_t) { return i < 10 ? 0 : ((i - 10) / 35 % 2 ? 0xAA : 0x55); }},
+        // The frame number in header bytes 0-3, and column n - 1 (line 240 - n) dark.
+        {"pattern:counter",
+         [](std::size_t i, std::uint64_t n) {
+             return i < 4 ? int(n >> (24 - 8 * i) & 0xFF) : i >= 10 && (i - 10) / 35 == 240 - n ? 0xFF : 0;
+         }},
+        // Every line: the frame number, big-endian, then its complement, repeated.
+        {"pattern:sequence",
+         [](std::size_t i, std::uint64_t n) {
+             const std::size_t at = (i - 10) % 35;
+             return i < 10 ? 0 : int(((at / 4 % 2) ? ~n : n) >> (24 - 8 * (at % 4)) & 0xFF);
+         }},
+        {"demo", nullptr}};
+    constexpr std::uint64_t kFrames = 12;
+    for (const auto& [picture, rule] : pictures) {
+        SCOPED_TRACE(picture);
+        VirtualScopeProcess scope(With(std::string("--picture ") + picture));
+        const int fd = OpenDevice(scope.LinkPath());
+        ASSERT_GE(fd, 0);
+        Bytes requests;
+        for (std::uint64_t n = 0; n < kFrames; ++n)
+            requests.insert(requests.end(), kScreenRequest.begin(), kScreenRequest.end());
+        Send(fd, requests);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const Bytes got = ReadUpTo(fd, kFrames * kFrame + 1, 100);
+        close(fd);
+        ASSERT_EQ(got.size(), kFrames * kFrame);
+        for (std::uint64_t n = 1; rule && n <= kFrames; ++n) {
+            Bytes expected(kFrame);
+            for (std::size_t i = 0; i < kFrame; ++i)
+                expected[i] = std::uint8_t(rule(i, n));
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin() + (n - 1) * kFrame)) << n;
+        }
+        if (!rule) { // a live trace on a sparse grid: neither empty nor mostly dark, and moving
+            int darkPixels = 0;
+            for (std::size_t i = 10; i < kFrame; ++i)
+                darkPixels += __builtin_popcount(got[i]);
+            EXPECT_TRUE(darkPixels > 1500 && darkPixels < 240 * 280 / 5) << darkPixels;
+            EXPECT_FALSE(std::equal(got.begin(), got.begin() + kFrame, got.begin() + kFrame));
+        }
+    }
 }
 
 TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
@@ -137,43 +252,39 @@ TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
     const fs::path file = fs::path(RuntimeFile("flash")) / "flash.bin";
     fs::create_directories(file.parent_path());
     { std::ofstream(file) << "stale contents"; }
-    VirtualScopeProcess scope(With({"--firmware", "bootloader", "--blocks-per-sector", "2", "--sectors", "2",
-                                    "--flash-file", file.string(), "--erase-ms", "0", "--program-ms", "0"}));
+    VirtualScopeProcess scope(With("--firmware bootloader --blocks-per-sector 2 --sectors 2 --erase-ms 0 "
+                                   "--program-ms 0 --flash-file " +
+                                   file.string()));
     int fd = OpenDevice(scope.LinkPath());
     ASSERT_GE(fd, 0);
     Send(fd, Packet(0xFA));
-    EXPECT_EQ(Receive(fd, 6), (Bytes{0x02, 0xFA, 'A', 2, 2, 0x03}));
+    EXPECT_EQ(ReadUpTo(fd, 6), (Bytes{0x02, 0xFA, 'A', 2, 2, 0x03}));
     // The host may close and reopen the device between commands.
     close(fd);
     fd = OpenDevice(scope.LinkPath());
     ASSERT_GE(fd, 0);
+    Send(fd, Bytes{0x41, 0x00, 0x03}); // bytes outside a packet are skipped
 
+    // Data full of start and end markers is taken by its length, not by value.
     Bytes image(3 * 2048);
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = std::uint8_t(i % 5 == 0 ? 0x02 : (i % 5 == 1 ? 0x03 : i * 31));
     const auto block = [&](int b) { return Bytes(image.begin() + b * 2048, image.begin() + (b + 1) * 2048); };
-    // Refused and broken commands must leave the flash alone: the file shows it.
-    const std::pair<Bytes, char> steps[] = {{Packet(0xFF), 'B'},
-                                            {Packet(0xFC, 0), 'C'},
-                                            {Packet(0xFD, 0, block(0)), 'P'},
-                                            {Packet(0xFE, 0), 'A'},
-                                            {Packet(0xFC, 0), 'A'},
-                                            {Packet(0xFD, 0, Bytes(2047)), 'L'},
-                                            {Packet(0xFD, 0), 'L'},
-                                            {Packet(0xFD, 0, block(0)), 'A'},
-                                            {Packet(0xFD, 0, block(1)), 'P'},
-                                            {Packet(0xFC, 0), 'C'},
-                                            {Packet(0xFD, 1, block(1)), 'A'},
-                                            {Packet(0xFE, 1), 'A'},
-                                            {Packet(0xFE, 0, {}, 0x04), 'F'},
-                                            {Packet(0xFD, 2, block(2)), 'A'},
-                                            {Packet(0xFE, 2), 'R'},
-                                            {Packet(0xFC, 2), 'R'},
-                                            {Packet(0xFD, 4, block(0)), 'R'},
-                                            {Packet(0x10), 'U'},
-                                            {Packet(0xFB), 'A'}};
-    for (const auto& [packet, status] : steps)
-        EXPECT_EQ(Ask(fd, packet), status) << "command " << int(packet[1]) << " at " << int(packet[3]);
+    // Refused and broken commands must leave the flash alone: the file shows it. A step: code,
+    // address, data (none, block 0-2 of the image, else that many zero bytes, or none and a
+    // wrong end marker), and the reply's status. A length over 2048 is refused at once.
+    constexpr int kNone = -1, kBadEnd = -2;
+    const std::tuple<std::uint8_t, unsigned, int, char> steps[] = {
+        {0xFF, 0, kNone, 'B'},   {0xFC, 0, kNone, 'C'}, {0xFD, 0, 0, 'P'},     {0xFE, 0, kNone, 'A'},
+        {0xFC, 0, kNone, 'A'},   {0xFD, 0, 2047, 'L'},  {0xFD, 0, kNone, 'L'}, {0xFD, 0, 0, 'A'},
+        {0xFD, 0, 1, 'P'},       {0xFC, 0, kNone, 'C'}, {0xFD, 1, 1, 'A'},     {0xFE, 1, kNone, 'A'},
+        {0xFE, 0, kBadEnd, 'F'}, {0xFD, 2, 2, 'A'},     {0xFE, 2, kNone, 'R'}, {0xFC, 2, kNone, 'R'},
+        {0xFD, 4, 0, 'R'},       {0x10, 0, kNone, 'U'}, {0xFD, 3, 2049, 'F'},  {0xFB, 0, kNone, 'A'}};
+    for (const auto& [code, address, data, status] : steps) {
+        const Bytes payload = data < 0 ? Bytes{} : (data < 3 ? block(data) : Bytes(std::size_t(data)));
+        EXPECT_EQ(Ask(fd, Packet(code, address, payload, data == kBadEnd ? 0x04 : 0x03)), status)
+            << "command " << int(code) << " at " << address;
+    }
 
     // The reply to the end command comes after the whole file is in place,
     // written beside it under another name and renamed: nothing else is left.
@@ -183,14 +294,51 @@ TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
     EXPECT_TRUE(flash == image) << "the flash file differs from the download (" << flash.size() << " bytes)";
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 1);
     close(fd);
-    scope.Stop(); // the log is complete once the scope has exited
+    fs::remove(file);
+    EXPECT_EQ(scope.Stop(SIGHUP), 0); // the log is complete once the scope has exited
     EXPECT_EQ(Events(scope, "cmd").at(11), "ev=cmd n=12 code=0xFD addr=1 len=2048");
     EXPECT_EQ(Events(scope, "flash").size(), 2u) << "at the end command and at exit";
+    EXPECT_EQ(fs::file_size(file), 4u * 2048);
+    std::size_t ignored = 0;
+    for (const std::string& line : Events(scope, "ignored"))
+        ignored += std::stoul(Field(line, "bytes"));
+    EXPECT_EQ(ignored, 3u + 2049u + 1u);
+}
+
+// Each delay of the link model, from the host's last command byte to the
+// reply's last byte: defaults, and each set on its own.
+TEST(VirtualScopeEndToEnd, LinkModelDelaysEachReply) {
+    const Bytes erase = Packet(0xFE, 0), program = Packet(0xFD, 0, Bytes(2048, 0x5A));
+    const std::string boot = "--firmware bootloader --flash-initial erased ";
+    const std::tuple<Lines, Bytes, std::size_t, double> cases[] = {
+        {{}, kScreenRequest, kFrame, 1 + 8}, // 1 ms latency, 1000 bytes in each 1 ms slot
+        {Options(boot), erase, 6, 1 + 20},   // 1 ms latency, 20 ms per sector
+        {Options(boot), program, 6, 1 + 2},  // 1 ms latency, 2 ms per block
+        {With("--throughput 50000"), kScreenRequest, kFrame, 168},
+        {Options("--throughput 0 --latency-ms 60"), kScreenRequest, kFrame, 60},
+        {With(boot + "--erase-ms 100"), erase, 6, 100},
+        {With(boot + "--program-ms 80"), program, 6, 80},
+        {With(boot + "--erase-ms 0"), erase, 6, 0}};
+    for (const auto& [options, command, replyBytes, ms] : cases) {
+        SCOPED_TRACE(testing::PrintToString(options));
+        VirtualScopeProcess scope(options);
+        const int fd = OpenDevice(scope.LinkPath());
+        ASSERT_GE(fd, 0);
+        const auto start = Clock::now();
+        Send(fd, command);
+        const Bytes reply = ReadUpTo(fd, replyBytes);
+        const double took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        close(fd);
+        EXPECT_EQ(reply.size(), replyBytes);
+        EXPECT_TRUE(replyBytes != 6 || (reply.size() == 6 && reply[2] == 'A')) << "a refused command";
+        EXPECT_GE(took, ms);
+        EXPECT_LT(took, ms + 100);
+    }
 }
 
 TEST(VirtualScopeEndToEnd, UnplugsAfterBytesCommandsOrSignalAndReplugs) {
     VirtualScopeProcess scope(
-        With({"--firmware", "bootloader", "--unplug-after-bytes", "10", "--unplug-after-commands", "3"}));
+        With("--firmware bootloader --unplug-after-bytes 10 --unplug-after-commands 3"));
     int fd = OpenDevice(scope.LinkPath());
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B');
@@ -212,16 +360,34 @@ TEST(VirtualScopeEndToEnd, UnplugsAfterBytesCommandsOrSignalAndReplugs) {
     EXPECT_EQ(Events(scope, "plug").size(), 3u);
 }
 
+TEST(VirtualScopeEndToEnd, ReplugsByItselfAfterEveryUnplug) {
+    VirtualScopeProcess scope(With("--firmware bootloader --unplug-after-commands 1 --replug-after-ms 300"));
+    const int fd = OpenDevice(scope.LinkPath());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B');
+    ExpectHangUp(fd);
+    ASSERT_TRUE(scope.WaitForLink(true, 2000));
+    scope.Unplug(); // by signal, and back again by itself
+    ASSERT_TRUE(scope.WaitForLink(true, 2000));
+    const Lines plugs = scope.WaitForEvents("plug", 3), unplugs = scope.WaitForEvents("unplug", 2);
+    ASSERT_TRUE(plugs.size() == 3 && unplugs.size() == 2);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_GE(At(plugs[i + 1]) - At(unplugs[i]), 300);
+        EXPECT_LT(At(plugs[i + 1]) - At(unplugs[i]), 400);
+    }
+}
+
 TEST(VirtualScopeEndToEnd, EachFaultShapesTheReplyOnBothFirmwares) {
     for (const bool boot : {true, false}) {
         SCOPED_TRACE(boot ? "bootloader" : "screen");
         VirtualScopeProcess scope(
-            With({"--firmware", boot ? "bootloader" : "screen", "--picture", "pattern:full", "--fault",
-                  "drop@1", "--fault", "short@2", "--fault", "status@3", "--fault", "noise@4", "--fault",
-                  "late@5", "--late-ms", "400"}));
-        const Bytes request = boot ? Packet(0xFF) : Bytes{0x51, 0x42, 0x0D};
+            With(std::string("--firmware ") + (boot ? "bootloader" : "screen") +
+                 " --picture pattern:full --fault drop@1 --fault short@2 --fault status@3 "
+                 "--fault noise@4 --fault late@5 --late-ms 400 --fault stall@7 --stall-ms 400"));
+        const Bytes request = boot ? Packet(0xFF) : kScreenRequest;
         Bytes whole = boot ? Bytes{0x02, 0xFF, 'B', 0, 0, 0x03} : Bytes(10, 0x00);
-        whole.resize(boot ? 6 : 8410, 0xFF);
+        whole.resize(boot ? 6 : kFrame, 0xFF);
+        const std::size_t half = whole.size() / 2;
         const Bytes cut(whole.begin(), whole.begin() + (boot ? 3 : 4205));
         const Bytes flagged = boot ? Bytes{0x02, 0xFF, 'X', 0, 0, 0x03} : cut;
         const Bytes noise = boot ? Bytes{0x02, 0xFD, 0x41, 0x00, 0x00, 0x03} : Bytes{0x55};
@@ -232,33 +398,85 @@ TEST(VirtualScopeEndToEnd, EachFaultShapesTheReplyOnBothFirmwares) {
         ASSERT_GE(fd, 0);
         for (const Bytes& expected : {Bytes{}, cut, flagged, noisy}) {
             Send(fd, request);
-            const Bytes got = Receive(fd, expected.size() + 1, 200);
+            const Bytes got = ReadUpTo(fd, expected.size() + 1, 200);
             EXPECT_TRUE(got == expected) << got.size() << " bytes, not " << expected.size();
         }
         // The late reply comes after --late-ms, and the command after it waits.
         Send(fd, request);
         Send(fd, request);
-        EXPECT_TRUE(Receive(fd, 1, 300).empty()) << "the late reply came early";
-        const Bytes got = Receive(fd, twice.size() + 1, 500);
+        EXPECT_TRUE(ReadUpTo(fd, 1, 300).empty()) << "the late reply came early";
+        Bytes got = ReadUpTo(fd, twice.size() + 1, 500);
         EXPECT_TRUE(got == twice) << got.size() << " bytes, not " << twice.size();
+        // A stalled reply: half, a pause of --stall-ms, then the rest.
+        Send(fd, request);
+        EXPECT_EQ(ReadUpTo(fd, whole.size(), 300).size(), half);
+        got = ReadUpTo(fd, whole.size() - half + 1, 200);
+        EXPECT_TRUE(got == Bytes(whole.begin() + std::ptrdiff_t(half), whole.end()))
+            << got.size() << " bytes";
         close(fd);
-        scope.Stop();
+        EXPECT_EQ(scope.Stop(SIGTERM), 0);
 
-        const char* kinds[] = {"drop", "short", "status", "noise", "late", "none"};
-        const std::size_t sizes[] = {0, cut.size(), flagged.size(), whole.size(), whole.size(), whole.size()};
-        const std::string statuses = boot ? "-BXBBB" : "------";
+        const char* kinds[] = {"drop", "short", "status", "noise", "late", "none", "stall"};
+        const std::size_t sizes[] = {
+            0, cut.size(), flagged.size(), whole.size(), whole.size(), whole.size(), whole.size() - half};
+        const std::string statuses = boot ? "-BXBBBB" : "-------";
         Lines replies;
-        for (std::size_t i = 0; i < 6; ++i)
+        for (std::size_t i = 0; i < 7; ++i)
             replies.push_back("ev=reply n=" + std::to_string(i + 1) + " bytes=" + std::to_string(sizes[i]) +
                               " status=" + statuses[i] + " fault=" + kinds[i]);
         EXPECT_EQ(Events(scope, "reply"), replies);
         EXPECT_EQ(Events(scope, "noise"), Lines{boot ? "ev=noise bytes=6" : "ev=noise bytes=1"});
+        EXPECT_EQ(Events(scope, "stall"), Lines{"ev=stall n=7 bytes=" + std::to_string(half)});
     }
 }
 
-TEST(VirtualScopeEndToEnd, BusyDeviceRefusesTheHostsLockAllTheTime) {
-    VirtualScopeProcess busy(With({"--busy"}));
-    EXPECT_EQ(OpenDevice(busy.LinkPath()), -2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(OpenDevice(busy.LinkPath()), -2);
+// The faults of 60 hellos under a seeded schedule, as the log names them.
+TEST(VirtualScopeEndToEnd, SeededFaultScheduleDependsOnlyOnItsSettings) {
+    const auto faults = [](const std::string& options) {
+        VirtualScopeProcess scope(With("--firmware bootloader --late-ms 0 " + options));
+        const int fd = OpenDevice(scope.LinkPath());
+        Bytes hellos;
+        for (int i = 0; i < 60; ++i)
+            hellos.insert(hellos.end(), {0x02, 0xFF, 0, 0, 0, 0, 0x03});
+        Send(fd, hellos);
+        Lines found;
+        for (const std::string& line : scope.WaitForEvents("reply", 60))
+            found.push_back(Field(line, "fault"));
+        close(fd);
+        return found;
+    };
+    const auto count = [](const Lines& found, const char* kind) {
+        return std::count(found.begin(), found.end(), kind);
+    };
+    const Lines a = faults("--fault-seed 7 --fault-rate 0.5");
+    EXPECT_EQ(faults("--fault-seed 7 --fault-rate 0.5"), a);
+    EXPECT_NE(faults("--fault-seed 8 --fault-rate 0.5"), a);
+    EXPECT_TRUE(count(a, "none") > 15 && count(a, "none") < 45) << testing::PrintToString(a);
+    EXPECT_TRUE(count(a, "drop") && count(a, "short") && count(a, "status") && count(a, "late") &&
+                count(a, "noise") && !count(a, "stall"))
+        << testing::PrintToString(a);
+    const Lines rare = faults("--fault-seed 7"); // one command in ten by default
+    EXPECT_TRUE(count(rare, "none") >= 45 && count(rare, "none") < 60) << testing::PrintToString(rare);
+    // Explicit faults win; the kinds drawn are the ones named.
+    const Lines some = faults("--fault-seed 7 --fault-rate 1 --fault-kinds noise,short --fault late@1");
+    EXPECT_EQ(some.at(0), "late");
+    EXPECT_TRUE(count(some, "noise") > 10 && count(some, "short") > 10 &&
+                count(some, "noise") + count(some, "short") == 59);
+}
+
+TEST(VirtualScopeEndToEnd, BusyDeviceRefusesTheHostsLock) {
+    for (const bool always : {true, false}) {
+        SCOPED_TRACE(always ? "--busy" : "--busy-for-ms");
+        VirtualScopeProcess scope(With(always ? "--busy" : "--busy-for-ms 300"));
+        EXPECT_EQ(OpenDevice(scope.LinkPath()), -2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const int fd = OpenDevice(scope.LinkPath());
+        EXPECT_EQ(fd >= 0, !always) << "after 500 ms";
+        close(fd);
+        const Lines busy = scope.WaitForEvents("busy", 2, 0);
+        ASSERT_EQ(busy.size(), always ? 1u : 2u);
+        if (!always) {
+            EXPECT_GE(At(busy[1]) - At(busy[0]), 300);
+        }
+    }
 }

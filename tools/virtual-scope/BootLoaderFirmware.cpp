@@ -4,64 +4,64 @@ namespace vscope {
 
 namespace {
 
-char StatusOf(FlashModel::Result result, char refusedNotBlank) {
+using Firmware = BootLoaderFirmware;
+
+char StatusOf(FlashModel::Result result) {
     switch (result) {
     case FlashModel::Result::Ok:
-        return 'A';
+        return Firmware::kAccepted;
     case FlashModel::Result::OutOfRange:
-        return 'R';
+        return Firmware::kOutOfRange;
     case FlashModel::Result::NotErased:
-        return 'P';
+        return Firmware::kNotErased;
     case FlashModel::Result::NotBlank:
-        return refusedNotBlank;
+        return Firmware::kNotBlank;
     case FlashModel::Result::WrongLength:
-        return 'L';
+        return Firmware::kWrongLength;
     }
-    return 'U';
+    return Firmware::kUnknownCode;
 }
 
 } // namespace
 
 BootLoaderFirmware::Answer BootLoaderFirmware::Handle(const BootPacket& packet) {
     Answer answer;
-    char status = 'U';
-    std::uint8_t b3 = 0, b4 = 0;
+    char status = kUnknownCode;
+    std::uint8_t first = 0, second = 0;
     if (packet.framingError) {
-        status = 'F';
+        status = kFramingError;
     } else {
         switch (packet.code) {
-        case 0xFF:
-            status = 'B';
+        case kHello:
+            status = kHelloAnswer;
             break;
-        case 0xFA:
-            status = 'A';
-            b3 = std::uint8_t(m_flash.BlocksPerSector());
-            b4 = std::uint8_t(m_flash.SectorCount());
+        case kGeometry:
+            status = kAccepted;
+            first = std::uint8_t(m_flash.BlocksPerSector());
+            second = std::uint8_t(m_flash.SectorCount());
             break;
-        case 0xFE:
-            status = StatusOf(m_flash.EraseSector(packet.address), 'C');
-            if (status == 'A')
+        case kErase:
+            status = StatusOf(m_flash.EraseSector(packet.address));
+            if (status == kAccepted)
                 answer.deviceMs = m_eraseMs;
             break;
-        case 0xFC:
-            status = StatusOf(m_flash.BlankCheck(packet.address), 'C');
+        case kBlankCheck:
+            status = StatusOf(m_flash.BlankCheck(packet.address));
             break;
-        case 0xFD:
-            status =
-                StatusOf(m_flash.ProgramBlock(packet.address, packet.data.data(), packet.data.size()), 'C');
-            if (status == 'A')
+        case kProgram:
+            status = StatusOf(m_flash.ProgramBlock(packet.address, packet.data.data(), packet.data.size()));
+            if (status == kAccepted)
                 answer.deviceMs = m_programMs;
             break;
-        case 0xFB:
-            status = 'A';
+        case kEndOfDownload:
+            status = kAccepted;
             answer.endOfDownload = true;
             break;
         default:
-            status = 'U';
             break;
         }
     }
-    answer.reply = {0x02, packet.code, std::uint8_t(status), b3, b4, 0x03};
+    answer.reply = MakeReply(packet.code, status, first, second);
     return answer;
 }
 

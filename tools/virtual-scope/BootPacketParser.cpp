@@ -15,7 +15,7 @@ std::size_t BootPacketParser::Feed(const std::uint8_t* bytes, std::size_t count,
         const std::uint8_t b = bytes[i];
         switch (m_state) {
         case State::Idle:
-            if (b == 0x02) {
+            if (b == kStartMarker) {
                 m_state = State::Header;
                 m_headerCount = 0;
                 m_packet = BootPacket{};
@@ -25,7 +25,7 @@ std::size_t BootPacketParser::Feed(const std::uint8_t* bytes, std::size_t count,
             break;
         case State::Header:
             m_header[m_headerCount++] = b;
-            if (m_headerCount == 5) {
+            if (m_headerCount == kHeaderBytes) {
                 m_packet.code = m_header[0];
                 m_packet.address = (unsigned(m_header[1]) << 8) | m_header[2];
                 m_packet.length = (unsigned(m_header[3]) << 8) | m_header[4];
@@ -51,7 +51,7 @@ std::size_t BootPacketParser::Feed(const std::uint8_t* bytes, std::size_t count,
             break;
         }
         case State::End:
-            m_packet.framingError = (b != 0x03);
+            m_packet.framingError = (b != kEndMarker);
             out.push_back(std::move(m_packet));
             Reset();
             break;

@@ -128,18 +128,13 @@ void BridgeLink::Unplug() {
     m_master = -1;
 }
 
-std::string BridgeLink::SetBusy(bool busy) {
+std::string BridgeLink::ReleaseBusy() {
     if (!IsPlugged())
         return {};
-    if (flock(m_ownSlave, busy ? (LOCK_EX | LOCK_NB) : LOCK_UN) != 0)
-        return std::string("cannot ") + (busy ? "lock" : "unlock") + " the pseudo-terminal " + m_slavePath +
-               ": " + std::strerror(errno);
+    if (flock(m_ownSlave, LOCK_UN) != 0)
+        return "cannot unlock the pseudo-terminal " + m_slavePath + ": " + std::strerror(errno);
     return {};
 }
-
-} // namespace vscope
-
-namespace vscope {
 
 int BridgeLink::UnreadByHost() const {
     int count = 0;

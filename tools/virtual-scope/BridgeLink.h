@@ -25,9 +25,9 @@ class BridgeLink {
     void Unplug(); // removes the link, then closes both sides: an open host sees a hang-up
     bool IsPlugged() const { return m_master >= 0; }
 
-    // Takes or releases an exclusive flock on the scope's own slave
-    // descriptor, so the host's non-blocking lock attempt fails.
-    std::string SetBusy(bool busy);
+    // Releases the exclusive flock that Plug(true) took on the scope's own
+    // slave descriptor, so the host's lock attempt succeeds again.
+    std::string ReleaseBusy();
 
     // Bytes written to the master that the host has not read yet.
     int UnreadByHost() const;

@@ -2,11 +2,14 @@
 
 #include <charconv>
 #include <sstream>
+#include <utility>
 
 namespace vscope {
 
 namespace {
 
+// A 64-bit mixing function (the SplitMix64 finaliser): every input bit
+// changes about half the output bits.
 std::uint64_t Mix(std::uint64_t x) {
     x += 0x9E3779B97F4A7C15ull;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -20,31 +23,23 @@ bool ParseCount(const std::string& text, std::uint64_t& value) {
     return ec == std::errc() && ptr == end && value > 0;
 }
 
+// Every fault with its name on the command line and in the log.
+constexpr std::pair<Fault, const char*> kFaultNames[] = {
+    {Fault::None, "none"}, {Fault::Drop, "drop"},   {Fault::Short, "short"}, {Fault::Status, "status"},
+    {Fault::Late, "late"}, {Fault::Noise, "noise"}, {Fault::Stall, "stall"}};
+
 } // namespace
 
 const char* FaultName(Fault fault) {
-    switch (fault) {
-    case Fault::None:
-        return "none";
-    case Fault::Drop:
-        return "drop";
-    case Fault::Short:
-        return "short";
-    case Fault::Status:
-        return "status";
-    case Fault::Late:
-        return "late";
-    case Fault::Noise:
-        return "noise";
-    case Fault::Stall:
-        return "stall";
-    }
+    for (const auto& [f, name] : kFaultNames)
+        if (f == fault)
+            return name;
     return "none";
 }
 
 bool ParseFault(const std::string& name, Fault& fault) {
-    for (Fault f : {Fault::Drop, Fault::Short, Fault::Status, Fault::Late, Fault::Noise, Fault::Stall}) {
-        if (name == FaultName(f)) {
+    for (const auto& [f, known] : kFaultNames) {
+        if (f != Fault::None && name == known) {
             fault = f;
             return true;
         }
@@ -98,7 +93,9 @@ Fault FaultSchedule::At(std::uint64_t n) const {
     if (!m_random || m_rate <= 0)
         return Fault::None;
     const std::uint64_t h = Mix(m_seed ^ Mix(n));
-    const double u = double(h >> 11) * (1.0 / 9007199254740992.0);
+    // The top 53 bits as a share in [0, 1): exact in a double.
+    constexpr double kTwoToThe53 = 9007199254740992.0;
+    const double u = double(h >> 11) / kTwoToThe53;
     if (u >= m_rate)
         return Fault::None;
     return m_kinds[Mix(h) % m_kinds.size()];

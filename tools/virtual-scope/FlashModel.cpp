@@ -12,7 +12,7 @@ namespace vscope {
 
 FlashModel::FlashModel(unsigned blocksPerSector, unsigned sectorCount, Fill initial)
     : m_blocksPerSector(blocksPerSector), m_sectorCount(sectorCount),
-      m_bytes(std::size_t(blocksPerSector) * sectorCount * kBlockSize, 0xFF) {
+      m_bytes(std::size_t(blocksPerSector) * sectorCount * kBlockSize, kErased) {
     if (initial == Fill::Old) {
         // A repeating ramp: no block of it is blank, so every sector needs an erase.
         for (std::size_t i = 0; i < m_bytes.size(); ++i)
@@ -23,14 +23,14 @@ FlashModel::FlashModel(unsigned blocksPerSector, unsigned sectorCount, Fill init
 bool FlashModel::IsErased(std::size_t offset, std::size_t length) const {
     return std::all_of(m_bytes.begin() + std::ptrdiff_t(offset),
                        m_bytes.begin() + std::ptrdiff_t(offset + length),
-                       [](std::uint8_t b) { return b == 0xFF; });
+                       [](std::uint8_t b) { return b == kErased; });
 }
 
 FlashModel::Result FlashModel::EraseSector(unsigned sector) {
     if (sector >= m_sectorCount)
         return Result::OutOfRange;
     const std::size_t size = std::size_t(m_blocksPerSector) * kBlockSize;
-    std::fill_n(m_bytes.begin() + std::ptrdiff_t(sector * size), size, std::uint8_t(0xFF));
+    std::fill_n(m_bytes.begin() + std::ptrdiff_t(sector * size), size, kErased);
     return Result::Ok;
 }
 

@@ -12,6 +12,7 @@ namespace vscope {
 class FlashModel {
   public:
     static constexpr std::size_t kBlockSize = 2048;
+    static constexpr std::uint8_t kErased = 0xFF;
 
     enum class Fill { Erased, Old };
     enum class Result { Ok, OutOfRange, NotErased, NotBlank, WrongLength };

@@ -3,9 +3,36 @@
 #include "DemoTrace.h"
 #include "PictureFile.h"
 
-#include <array>
-
 namespace vscope {
+
+namespace {
+
+// The counter pattern's frame number: big-endian in the first header bytes.
+constexpr int kCounterBytes = 4;
+
+// Byte i of value, big-endian, counted from the most significant of width bytes.
+std::uint8_t BigEndianByte(std::uint64_t value, int i, int width) {
+    return std::uint8_t(value >> (8 * (width - 1 - i)));
+}
+
+// Every line holds the frame number, big-endian, then its complement,
+// repeated: a picture stitched from two replies, or shifted by a byte, shows
+// lines that disagree.
+std::vector<std::uint8_t> SequenceFrame(const Picture::Header& header, std::uint64_t frameNumber) {
+    constexpr int kWordBytes = 4;
+    std::vector<std::uint8_t> frame = Picture().ToFrame(header);
+    for (int line = 0; line < Picture::kWidth; ++line) {
+        std::uint8_t* out = frame.data() + Picture::kHeaderBytes + line * Picture::kLineBytes;
+        for (int i = 0; i < Picture::kLineBytes; ++i) {
+            const bool complement = (i / kWordBytes) % 2 == 1;
+            const std::uint32_t word = complement ? ~std::uint32_t(frameNumber) : std::uint32_t(frameNumber);
+            out[i] = BigEndianByte(word, i % kWordBytes, kWordBytes);
+        }
+    }
+    return frame;
+}
+
+} // namespace
 
 const char* FrameBuilder::PatternNames() {
     return "blank, full, first-pixel, line1-first, last-pixel, checker, counter, sequence";
@@ -41,65 +68,50 @@ std::string FrameBuilder::Configure(const std::string& option, std::uint8_t head
 }
 
 std::vector<std::uint8_t> FrameBuilder::Build(std::uint64_t frameNumber) const {
-    std::array<std::uint8_t, 10> header;
+    Picture::Header header;
     header.fill(m_headerFill);
+    if (m_source == Source::File)
+        return m_file.ToFrame(header);
+    if (m_source == Source::Sequence)
+        return SequenceFrame(header, frameNumber);
+    // Line 0 of a frame is the rightmost column, so the frame's first picture
+    // bit is the top-right pixel and its last the bottom-left one.
+    constexpr int kRight = Picture::kWidth - 1;
+    constexpr int kBottom = Picture::kHeight - 1;
     Picture picture;
     switch (m_source) {
     case Source::Demo:
         DemoTrace::Draw(picture, frameNumber);
-        return picture.ToFrame(header);
-    case Source::File:
-        return m_file.ToFrame(header);
+        break;
+    case Source::Full:
     case Source::Checker:
         for (int y = 0; y < Picture::kHeight; ++y)
             for (int x = 0; x < Picture::kWidth; ++x)
-                picture.Set(x, y, (x + y) % 2 == 0);
-        return picture.ToFrame(header);
+                picture.Set(x, y, m_source == Source::Full || (x + y) % 2 == 0);
+        break;
+    case Source::FirstPixel:
+        picture.Set(kRight, 0);
+        break;
+    case Source::Line1First:
+        picture.Set(kRight - 1, 0);
+        break;
+    case Source::LastPixel:
+        picture.Set(0, kBottom);
+        break;
     case Source::Counter: {
-        // The frame number, big-endian, in header bytes 0-3, and a dark
-        // column that steps one pixel to the right with every frame.
-        for (int i = 0; i < 4; ++i)
-            header[std::size_t(i)] = std::uint8_t(frameNumber >> (24 - 8 * i));
+        // The frame number in the header, and a dark column that steps one
+        // pixel to the right with every frame.
+        for (int i = 0; i < kCounterBytes; ++i)
+            header[std::size_t(i)] = BigEndianByte(frameNumber, i, kCounterBytes);
         const int x = int((frameNumber - 1) % Picture::kWidth);
         for (int y = 0; y < Picture::kHeight; ++y)
             picture.Set(x, y);
-        return picture.ToFrame(header);
+        break;
     }
     default:
         break;
     }
-    std::vector<std::uint8_t> frame = picture.ToFrame(header);
-    switch (m_source) {
-    case Source::Full:
-        for (std::size_t i = Picture::kHeaderBytes; i < frame.size(); ++i)
-            frame[i] = 0xFF;
-        break;
-    case Source::FirstPixel:
-        frame[10] = 0x80;
-        break;
-    case Source::Line1First:
-        frame[45] = 0x80;
-        break;
-    case Source::LastPixel:
-        frame[8409] = 0x01;
-        break;
-    case Source::Sequence:
-        // Every line holds the frame number, big-endian, then its complement,
-        // repeated: a picture stitched from two replies, or shifted by a byte,
-        // shows lines that disagree.
-        for (int line = 0; line < Picture::kWidth; ++line) {
-            std::uint8_t* out = frame.data() + Picture::kHeaderBytes + line * Picture::kLineBytes;
-            for (int i = 0; i < Picture::kLineBytes; ++i) {
-                const std::uint32_t word =
-                    (i / 4) % 2 == 0 ? std::uint32_t(frameNumber) : ~std::uint32_t(frameNumber);
-                out[i] = std::uint8_t(word >> (24 - 8 * (i % 4)));
-            }
-        }
-        break;
-    default:
-        break;
-    }
-    return frame;
+    return picture.ToFrame(header);
 }
 
 } // namespace vscope

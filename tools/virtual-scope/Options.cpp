@@ -4,11 +4,49 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace vscope {
 
 namespace {
+
+// The geometry reply carries the block and sector counts in one byte each.
+constexpr std::uint64_t kMaxGeometryCount = 255;
+constexpr std::uint64_t kMaxByte = 255; // --header-fill: one byte
+constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
+constexpr double kDefaultFaultRate = 0.1;
+constexpr const char* kDefaultFaultKinds = "drop,short,status,late,noise";
+
+// The seeded schedule's settings, applied once the whole line is read.
+struct RandomFaults {
+    bool seeded = false;
+    std::uint64_t seed = 0;
+    double rate = kDefaultFaultRate;
+    std::string kinds = kDefaultFaultKinds;
+};
+
+// One option's value on its way into the options.
+struct Arg {
+    const std::string& key;
+    const std::string& value;
+    Options& options;
+    RandomFaults& random;
+
+    std::string Bad(const char* what) const { return "option " + key + ": '" + value + "' is not " + what; }
+};
+
+// Stores an option's value; empty on success, else what is wrong with it.
+using Store = std::string (*)(const Arg&);
+
+// One row of the option table: its name, whether a value follows it (as the
+// next argument or after '='), and how that value is checked and stored.
+struct Flag {
+    const char* name;
+    bool takesValue;
+    Store store;
+};
 
 bool ToUnsigned(const std::string& text, std::uint64_t& value) {
     const bool hex = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0;
@@ -18,10 +56,128 @@ bool ToUnsigned(const std::string& text, std::uint64_t& value) {
     return begin != end && ec == std::errc() && ptr == end;
 }
 
-bool ToMs(const std::string& text, double& value) {
+// A finite number of 0 or more: a time, a rate or a share.
+bool ToAmount(const std::string& text, double& value) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(value) && value >= 0;
+}
+
+template <class T>
+std::string Whole(const Arg& arg, T& field, std::uint64_t min, std::uint64_t max, const char* what) {
+    std::uint64_t value = 0;
+    if (!ToUnsigned(arg.value, value) || value < min || value > max)
+        return arg.Bad(what);
+    field = T(value);
+    return {};
+}
+
+template <auto Field> std::string Switch(const Arg& arg) {
+    arg.options.*Field = true;
+    return {};
+}
+
+template <auto Field> std::string Text(const Arg& arg) {
+    arg.options.*Field = arg.value;
+    return {};
+}
+
+template <auto Field> std::string Time(const Arg& arg) {
+    return ToAmount(arg.value, arg.options.*Field) ? "" : arg.Bad("a time in milliseconds");
+}
+
+template <auto Field> std::string GeometryCount(const Arg& arg) {
+    return Whole(arg, arg.options.*Field, 1, kMaxGeometryCount,
+                 "a count 1-255 (the geometry reply carries it in one byte)");
+}
+
+template <auto Field> std::string CountFromOne(const Arg& arg) {
+    return Whole(arg, arg.options.*Field, 1, kNoLimit, "a count of 1 or more");
+}
+
+std::string FirmwareChoice(const Arg& arg) {
+    if (arg.value == "screen")
+        arg.options.firmware = Options::Firmware::Screen;
+    else if (arg.value == "bootloader")
+        arg.options.firmware = Options::Firmware::BootLoader;
+    else
+        return arg.Bad("screen or bootloader");
+    return {};
+}
+
+std::string LinkName(const Arg& arg) {
+    if (arg.value.empty() || arg.value.find('/') != std::string::npos || arg.value[0] == '.')
+        return arg.Bad("a usable link name (no '/', not starting with '.')");
+    arg.options.name = arg.value;
+    return {};
+}
+
+std::string FlashInitial(const Arg& arg) {
+    if (arg.value == "old")
+        arg.options.flashInitialOld = true;
+    else if (arg.value == "erased")
+        arg.options.flashInitialOld = false;
+    else
+        return arg.Bad("erased or old");
+    return {};
+}
+
+std::string FaultSeed(const Arg& arg) {
+    if (!ToUnsigned(arg.value, arg.random.seed))
+        return arg.Bad("a number");
+    arg.random.seeded = true;
+    return {};
+}
+
+std::string FaultKinds(const Arg& arg) {
+    arg.random.kinds = arg.value;
+    return {};
+}
+
+std::string FaultRate(const Arg& arg) {
+    return ToAmount(arg.value, arg.random.rate) && arg.random.rate <= 1 ? ""
+                                                                        : arg.Bad("a share between 0 and 1");
+}
+
+// Every option, as --help lists it. An option without a value ignores an "=value".
+const Flag kFlags[] = {
+    {"--help", false, Switch<&Options::help>},
+    {"-h", false, Switch<&Options::help>},
+    {"--firmware", true, FirmwareChoice},
+    {"--name", true, LinkName},
+    {"--log", true, Text<&Options::logPath>},
+    {"--throughput", true,
+     [](const Arg& arg) {
+         return ToAmount(arg.value, arg.options.throughput) ? "" : arg.Bad("a byte rate");
+     }},
+    {"--latency-ms", true, Time<&Options::latencyMs>},
+    {"--picture", true, Text<&Options::picture>},
+    {"--header-fill", true,
+     [](const Arg& arg) { return Whole(arg, arg.options.headerFill, 0, kMaxByte, "a byte value 0-255"); }},
+    {"--blocks-per-sector", true, GeometryCount<&Options::blocksPerSector>},
+    {"--sectors", true, GeometryCount<&Options::sectors>},
+    {"--flash-file", true, Text<&Options::flashFile>},
+    {"--flash-initial", true, FlashInitial},
+    {"--erase-ms", true, Time<&Options::eraseMs>},
+    {"--program-ms", true, Time<&Options::programMs>},
+    {"--fault", true, [](const Arg& arg) { return arg.options.faults.AddExplicit(arg.value); }},
+    {"--late-ms", true, Time<&Options::lateMs>},
+    {"--stall-ms", true, Time<&Options::stallMs>},
+    {"--fault-seed", true, FaultSeed},
+    {"--fault-rate", true, FaultRate},
+    {"--fault-kinds", true, FaultKinds},
+    {"--unplug-after-commands", true, CountFromOne<&Options::unplugAfterCommands>},
+    {"--unplug-after-bytes", true, CountFromOne<&Options::unplugAfterBytes>},
+    {"--replug-after-ms", true, Time<&Options::replugAfterMs>},
+    {"--busy", false, Switch<&Options::busy>},
+    {"--busy-for-ms", true, Time<&Options::busyForMs>},
+};
+
+const Flag* FindFlag(const std::string& name) {
+    for (const Flag& flag : kFlags)
+        if (name == flag.name)
+            return &flag;
+    return nullptr;
 }
 
 } // namespace
@@ -84,12 +240,9 @@ std::string Options::HelpText() {
            "flash file written).\n";
 }
 
-std::string Options::Parse(int argc, char** argv, Options& o) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    bool seeded = false;
-    std::uint64_t seed = 0;
-    double rate = 0.1;
-    std::string kinds = "drop,short,status,late,noise";
+std::string Options::Parse(int argc, char** argv, Options& options) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    RandomFaults random;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string key = args[i];
         std::string value;
@@ -99,100 +252,20 @@ std::string Options::Parse(int argc, char** argv, Options& o) {
             key = key.substr(0, eq);
             hasValue = true;
         }
-        if (key == "--help" || key == "-h") {
-            o.help = true;
-            continue;
-        }
-        if (key == "--busy") {
-            o.busy = true;
-            continue;
-        }
-        if (!hasValue) {
+        // An unknown option is named as such only once it has had its value.
+        const Flag* flag = FindFlag(key);
+        if ((!flag || flag->takesValue) && !hasValue) {
             if (i + 1 >= args.size())
                 return "option " + key + " needs a value (see --help)";
             value = args[++i];
         }
-        std::uint64_t u = 0;
-        double ms = 0;
-        const std::string bad = "option " + key + ": '" + value + "' is not ";
-        if (key == "--firmware") {
-            if (value == "screen")
-                o.firmware = Firmware::Screen;
-            else if (value == "bootloader")
-                o.firmware = Firmware::BootLoader;
-            else
-                return bad + "screen or bootloader";
-        } else if (key == "--name") {
-            if (value.empty() || value.find('/') != std::string::npos || value[0] == '.')
-                return bad + "a usable link name (no '/', not starting with '.')";
-            o.name = value;
-        } else if (key == "--log") {
-            o.logPath = value;
-        } else if (key == "--throughput") {
-            if (!ToMs(value, o.throughput))
-                return bad + "a byte rate";
-        } else if (key == "--latency-ms") {
-            if (!ToMs(value, o.latencyMs))
-                return bad + "a time in milliseconds";
-        } else if (key == "--picture") {
-            o.picture = value;
-        } else if (key == "--header-fill") {
-            if (!ToUnsigned(value, u) || u > 255)
-                return bad + "a byte value 0-255";
-            o.headerFill = std::uint8_t(u);
-        } else if (key == "--blocks-per-sector" || key == "--sectors") {
-            if (!ToUnsigned(value, u) || u < 1 || u > 255)
-                return bad + "a count 1-255 (the geometry reply carries it in one byte)";
-            (key == "--sectors" ? o.sectors : o.blocksPerSector) = unsigned(u);
-        } else if (key == "--flash-file") {
-            o.flashFile = value;
-        } else if (key == "--flash-initial") {
-            if (value == "old")
-                o.flashInitialOld = true;
-            else if (value == "erased")
-                o.flashInitialOld = false;
-            else
-                return bad + "erased or old";
-        } else if (key == "--erase-ms" || key == "--program-ms" || key == "--late-ms" ||
-                   key == "--stall-ms" || key == "--replug-after-ms" || key == "--busy-for-ms") {
-            if (!ToMs(value, ms))
-                return bad + "a time in milliseconds";
-            if (key == "--erase-ms")
-                o.eraseMs = ms;
-            else if (key == "--program-ms")
-                o.programMs = ms;
-            else if (key == "--late-ms")
-                o.lateMs = ms;
-            else if (key == "--stall-ms")
-                o.stallMs = ms;
-            else if (key == "--replug-after-ms")
-                o.replugAfterMs = ms;
-            else
-                o.busyForMs = ms;
-        } else if (key == "--fault") {
-            if (std::string e = o.faults.AddExplicit(value); !e.empty())
-                return e;
-        } else if (key == "--fault-seed") {
-            if (!ToUnsigned(value, seed))
-                return bad + "a number";
-            seeded = true;
-        } else if (key == "--fault-rate") {
-            if (!ToMs(value, rate) || rate > 1)
-                return bad + "a share between 0 and 1";
-        } else if (key == "--fault-kinds") {
-            kinds = value;
-        } else if (key == "--unplug-after-commands" || key == "--unplug-after-bytes") {
-            if (!ToUnsigned(value, u) || u == 0)
-                return bad + "a count of 1 or more";
-            (key == "--unplug-after-bytes" ? o.unplugAfterBytes : o.unplugAfterCommands) = u;
-        } else {
+        if (!flag)
             return "unknown option " + key + " (see --help)";
-        }
+        if (std::string error = flag->store(Arg{key, value, options, random}); !error.empty())
+            return error;
     }
-    if (seeded) {
-        if (std::string e = o.faults.SetRandom(seed, rate, kinds); !e.empty())
-            return e;
-    }
+    if (random.seeded)
+        return options.faults.SetRandom(random.seed, random.rate, random.kinds);
     return {};
 }
 

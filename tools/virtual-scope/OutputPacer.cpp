@@ -6,6 +6,12 @@
 
 namespace vscope {
 
+namespace {
+// The pace's time slot, as a full-speed bridge's USB frame: 1 ms.
+constexpr std::int64_t kSlotUs = 1000;
+constexpr double kSlotsPerSecond = 1000.0;
+} // namespace
+
 void OutputPacer::Push(std::uint64_t tag, std::vector<std::uint8_t> bytes) {
     m_queue.push_back(Segment{tag, std::move(bytes)});
 }
@@ -14,8 +20,8 @@ std::size_t OutputPacer::Allowance(std::int64_t nowUs) const {
     if (m_rate <= 0)
         return SIZE_MAX;
     // Slot k (counted from 0 at the origin) may have sent (k + 1) slots' worth.
-    const std::int64_t slot = (nowUs - m_originUs) / 1000;
-    const double total = std::floor(double(slot + 1) * m_rate / 1000.0);
+    const std::int64_t slot = (nowUs - m_originUs) / kSlotUs;
+    const double total = std::floor(double(slot + 1) * m_rate / kSlotsPerSecond);
     const double left = total - double(m_sentSinceOrigin);
     return left > 0 ? std::size_t(left) : 0;
 }
@@ -24,8 +30,8 @@ std::int64_t OutputPacer::NextWakeUs() const {
     if (m_queue.empty() || m_blocked || m_rate <= 0 || m_idle)
         return -1;
     // First slot k whose allowance covers one more byte.
-    const double k = std::ceil(double(m_sentSinceOrigin + 1) * 1000.0 / m_rate) - 1;
-    return m_originUs + std::int64_t(k) * 1000;
+    const double k = std::ceil(double(m_sentSinceOrigin + 1) * kSlotsPerSecond / m_rate) - 1;
+    return m_originUs + std::int64_t(k) * kSlotUs;
 }
 
 bool OutputPacer::Pump(int fd, std::int64_t nowUs, std::vector<Done>& done) {

@@ -2,7 +2,7 @@
 
 namespace vscope {
 
-std::vector<std::uint8_t> Picture::ToFrame(const std::array<std::uint8_t, 10>& header) const {
+std::vector<std::uint8_t> Picture::ToFrame(const Header& header) const {
     std::vector<std::uint8_t> frame(kFrameBytes, 0);
     for (int i = 0; i < kHeaderBytes; ++i)
         frame[std::size_t(i)] = header[std::size_t(i)];

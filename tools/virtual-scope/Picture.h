@@ -15,6 +15,7 @@ class Picture {
     static constexpr int kFrameBytes = 8410;
     static constexpr int kHeaderBytes = 10;
     static constexpr int kLineBytes = 35;
+    using Header = std::array<std::uint8_t, kHeaderBytes>;
 
     void Clear() { m_dark.fill(false); }
     void Set(int x, int y, bool dark = true) {
@@ -26,7 +27,7 @@ class Picture {
     // The screen reply: 10 header bytes, then line L = 239 - x carries the
     // column x from top (bit 0, the most significant bit of its first byte)
     // to bottom.
-    std::vector<std::uint8_t> ToFrame(const std::array<std::uint8_t, 10>& header) const;
+    std::vector<std::uint8_t> ToFrame(const Header& header) const;
 
   private:
     std::array<bool, std::size_t(kWidth) * kHeight> m_dark{};

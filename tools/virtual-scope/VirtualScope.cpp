@@ -16,22 +16,49 @@ namespace {
 
 // Output tags: the reply of command n is 3n, its noise 3n + 1, and the first
 // part of a stalled reply 3n + 2.
+constexpr std::uint64_t kTagsPerCommand = 3;
 std::uint64_t ReplyTag(std::uint64_t n) {
-    return 3 * n;
+    return kTagsPerCommand * n;
 }
 std::uint64_t NoiseTag(std::uint64_t n) {
-    return 3 * n + 1;
+    return kTagsPerCommand * n + 1;
 }
 std::uint64_t FirstPartTag(std::uint64_t n) {
-    return 3 * n + 2;
+    return kTagsPerCommand * n + 2;
 }
+
+constexpr std::int64_t kUsPerMs = 1000;
+constexpr std::int64_t kUsPerSecond = 1000000;
+constexpr long kNsPerUs = 1000;
 
 std::int64_t MsToUs(double ms) {
-    return std::int64_t(ms * 1000.0 + 0.5);
+    return std::int64_t(ms * double(kUsPerMs) + 0.5);
 }
 
-constexpr std::size_t kScreenShortBytes = 4205;
-constexpr std::size_t kBootShortBytes = 3;
+// What a short reply keeps: half a screen frame, or a boot-loader reply up to
+// and with its status byte.
+constexpr std::size_t kScreenShortBytes = Picture::kFrameBytes / 2;
+constexpr std::size_t kBootShortBytes = BootLoaderFirmware::kStatusIndex + 1;
+// The status a status fault puts into a boot-loader reply.
+constexpr char kFaultyStatus = 'X';
+// What a noise fault sends after the reply: on the boot loader a stray
+// acceptance of a programmed block, on the screen firmware one stray byte.
+constexpr BootLoaderFirmware::Reply kBootNoise =
+    BootLoaderFirmware::MakeReply(BootLoaderFirmware::kProgram, BootLoaderFirmware::kAccepted);
+constexpr std::uint8_t kScreenNoise = 0x55;
+// Status shown in the log for a reply that carried none.
+constexpr char kNoStatus = '-';
+
+// A device that goes away after its reply waits until the host has read that
+// reply: at least this long, at most kLongestDrainUs.
+constexpr std::int64_t kShortestDrainUs = 5 * kUsPerMs;
+constexpr std::int64_t kLongestDrainUs = 500 * kUsPerMs;
+// How often a draining device looks again whether the host has read it all.
+constexpr std::int64_t kDrainCheckUs = kUsPerMs;
+// Rest after a hang-up seen on the master, so the loop does not spin on it.
+constexpr useconds_t kHangUpRestUs = 1000;
+// Largest piece read from the master at once.
+constexpr std::size_t kReadChunk = 65536;
 
 } // namespace
 
@@ -49,9 +76,7 @@ bool VirtualScope::BlockControlSignals() {
 }
 
 VirtualScope::VirtualScope(const Options& options, EventLog& log)
-    : m_options(options), m_log(log), m_link(options.name), m_pacer(options.throughput) {
-    m_startUs = NowUs();
-}
+    : m_options(options), m_log(log), m_link(options.name), m_pacer(options.throughput) {}
 
 std::int64_t VirtualScope::NowUs() const {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -99,7 +124,7 @@ void VirtualScope::Unplug() {
     Finished(done);
     // Commands still being worked on are lost with the device.
     for (const Pending& p : m_pending)
-        LogReply(p.n, 0, '-', p.fault);
+        LogReply(p.n, 0, kNoStatus, p.fault);
     m_pending.clear();
     m_inFlight.clear();
     m_busyUntilUs = 0;
@@ -126,7 +151,7 @@ void VirtualScope::AfterReply(std::uint64_t n) {
 
 void VirtualScope::Finished(const std::vector<OutputPacer::Done>& done) {
     for (const OutputPacer::Done& d : done) {
-        const std::uint64_t n = d.tag / 3;
+        const std::uint64_t n = d.tag / kTagsPerCommand;
         if (d.tag == NoiseTag(n)) {
             m_log.Write("ev=noise bytes=" + std::to_string(d.sent));
             continue;
@@ -136,12 +161,13 @@ void VirtualScope::Finished(const std::vector<OutputPacer::Done>& done) {
             continue;
         }
         auto it = m_inFlight.find(n);
-        const InFlight info = it != m_inFlight.end() ? it->second : InFlight{'-', Fault::None};
+        const InFlight info = it != m_inFlight.end() ? it->second : InFlight{kNoStatus, Fault::None};
         if (it != m_inFlight.end())
             m_inFlight.erase(it);
         // A reply cut before its status byte carried no status.
         const bool boot = m_options.firmware == Options::Firmware::BootLoader;
-        LogReply(n, d.sent, boot && d.sent < 3 ? '-' : info.status, info.fault);
+        LogReply(n, d.sent, boot && d.sent <= BootLoaderFirmware::kStatusIndex ? kNoStatus : info.status,
+                 info.fault);
         AfterReply(n);
     }
 }
@@ -159,7 +185,7 @@ void VirtualScope::Command(std::uint64_t n, std::vector<std::uint8_t> reply, dou
         break;
     case Fault::Status:
         if (boot)
-            reply[2] = 'X';
+            reply[BootLoaderFirmware::kStatusIndex] = kFaultyStatus;
         else
             reply.resize(kScreenShortBytes);
         break;
@@ -171,7 +197,8 @@ void VirtualScope::Command(std::uint64_t n, std::vector<std::uint8_t> reply, dou
     std::int64_t due = start + MsToUs(m_options.latencyMs + deviceMs);
     if (fault == Fault::Late)
         due += MsToUs(m_options.lateMs);
-    const char status = boot && fault != Fault::Drop ? char(reply[2]) : '-';
+    const char status =
+        boot && fault != Fault::Drop ? char(reply[BootLoaderFirmware::kStatusIndex]) : kNoStatus;
     if (fault == Fault::Stall) {
         // The first half now, a pause, then the rest: later commands wait.
         const auto half = reply.begin() + std::ptrdiff_t(reply.size() / 2);
@@ -193,7 +220,7 @@ void VirtualScope::ReleaseDue(std::int64_t nowUs) {
         if (p.endOfDownload)
             WriteFlash();
         if (p.fault == Fault::Drop) {
-            LogReply(p.n, 0, '-', p.fault);
+            LogReply(p.n, 0, kNoStatus, p.fault);
             AfterReply(p.n);
             continue;
         }
@@ -205,9 +232,9 @@ void VirtualScope::ReleaseDue(std::int64_t nowUs) {
         m_pacer.Push(ReplyTag(p.n), std::move(p.reply));
         if (p.fault == Fault::Noise) {
             if (m_options.firmware == Options::Firmware::BootLoader)
-                m_pacer.Push(NoiseTag(p.n), {0x02, 0xFD, 0x41, 0x00, 0x00, 0x03});
+                m_pacer.Push(NoiseTag(p.n), {kBootNoise.begin(), kBootNoise.end()});
             else
-                m_pacer.Push(NoiseTag(p.n), {0x55});
+                m_pacer.Push(NoiseTag(p.n), {kScreenNoise});
         }
     }
 }
@@ -266,7 +293,7 @@ void VirtualScope::Receive(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void VirtualScope::ReadMaster() {
-    std::uint8_t buffer[65536];
+    std::uint8_t buffer[kReadChunk];
     for (;;) {
         const ssize_t n = read(m_link.MasterFd(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
@@ -290,109 +317,136 @@ void VirtualScope::ReadMaster() {
     }
 }
 
-int VirtualScope::Run() {
+int VirtualScope::WatchControlSignals() {
     const sigset_t mask = ControlSignals();
     if (sigprocmask(SIG_BLOCK, &mask, nullptr) != 0) {
         Fail(std::string("cannot block the control signals: ") + std::strerror(errno));
-        return 1;
+        return -1;
     }
     std::signal(SIGPIPE, SIG_IGN);
-    const int sfd = signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (sfd < 0) {
+    const int fd = signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0)
         Fail(std::string("cannot watch the control signals: ") + std::strerror(errno));
-        return 1;
+    return fd;
+}
+
+bool VirtualScope::ServeTimers(std::int64_t nowUs) {
+    if (!m_link.IsPlugged() && m_replugAtUs >= 0 && nowUs >= m_replugAtUs && !Plug())
+        return false;
+    if (m_busyEndUs >= 0 && nowUs >= m_busyEndUs) {
+        m_busyEndUs = -1;
+        if (std::string error = m_link.ReleaseBusy(); error.empty())
+            m_log.Write("ev=busy held=0");
     }
+    return true;
+}
+
+bool VirtualScope::UnplugOnceDrained(std::int64_t nowUs) {
+    if (!m_unplugNow)
+        return false;
+    // A hang-up discards what the host has not read yet, but a device that
+    // goes away after its reply had sent that reply: wait until the host has
+    // taken it (or give up after a while).
+    if (m_drainSinceUs < 0)
+        m_drainSinceUs = nowUs;
+    const std::int64_t waited = nowUs - m_drainSinceUs;
+    if ((waited < kShortestDrainUs || m_link.UnreadByHost() != 0) && waited < kLongestDrainUs)
+        return false;
+    m_unplugNow = false;
+    m_drainSinceUs = -1;
+    Unplug();
+    return true;
+}
+
+std::int64_t VirtualScope::NextWakeUs(std::int64_t nowUs) const {
+    std::int64_t wake = -1;
+    auto consider = [&wake](std::int64_t t) {
+        if (t >= 0 && (wake < 0 || t < wake))
+            wake = t;
+    };
+    if (m_link.IsPlugged()) {
+        if (!m_pending.empty())
+            consider(m_pending.front().dueUs);
+        consider(m_pacer.NextWakeUs());
+    } else {
+        consider(m_replugAtUs);
+    }
+    consider(m_busyEndUs);
+    if (m_unplugNow)
+        consider(nowUs + kDrainCheckUs);
+    return wake;
+}
+
+bool VirtualScope::WaitAndServe(int signalFd, std::int64_t nowUs) {
+    pollfd fds[2] = {{signalFd, POLLIN, 0}, {-1, 0, 0}};
+    const bool plugged = m_link.IsPlugged();
+    if (plugged) {
+        // A device on its way out takes no further command: what the host
+        // sends meanwhile stays unread and goes with the link.
+        const short in = m_unplugNow ? 0 : POLLIN;
+        fds[1] = {m_link.MasterFd(), short(in | (m_pacer.Blocked() ? POLLOUT : 0)), 0};
+    }
+    timespec timeout{};
+    const std::int64_t wake = NextWakeUs(nowUs);
+    if (wake >= 0) {
+        const std::int64_t waitUs = wake > nowUs ? wake - nowUs : 0;
+        timeout.tv_sec = waitUs / kUsPerSecond;
+        timeout.tv_nsec = long(waitUs % kUsPerSecond) * kNsPerUs;
+    }
+    if (ppoll(fds, plugged ? 2 : 1, wake >= 0 ? &timeout : nullptr, nullptr) < 0 && errno != EINTR) {
+        Fail(std::string("waiting for events failed: ") + std::strerror(errno));
+        return false;
+    }
+    const bool running = !(fds[0].revents & POLLIN) || ServeSignals(signalFd);
+    if (plugged && m_link.IsPlugged())
+        ServeMaster(fds[1].revents);
+    return running;
+}
+
+bool VirtualScope::ServeSignals(int signalFd) {
+    bool running = true;
+    signalfd_siginfo info;
+    while (read(signalFd, &info, sizeof info) == ssize_t(sizeof info)) {
+        switch (info.ssi_signo) {
+        case SIGUSR1:
+            Unplug();
+            break;
+        case SIGUSR2:
+            if (!m_link.IsPlugged() && !Plug())
+                running = false;
+            break;
+        default:
+            running = false;
+            break;
+        }
+    }
+    return running;
+}
+
+void VirtualScope::ServeMaster(short revents) {
+    if (revents & POLLOUT)
+        m_pacer.Unblock();
+    if (revents & POLLIN)
+        ReadMaster();
+    else if (revents & (POLLHUP | POLLERR))
+        usleep(kHangUpRestUs); // cannot happen while the scope holds its own slave open
+}
+
+int VirtualScope::Run() {
+    const int signalFd = WatchControlSignals();
+    if (signalFd < 0)
+        return 1;
     bool running = Plug();
     while (running && !m_failed) {
-        std::int64_t now = NowUs();
-        if (!m_link.IsPlugged() && m_replugAtUs >= 0 && now >= m_replugAtUs && !Plug())
+        const std::int64_t now = NowUs();
+        if (!ServeTimers(now))
             break;
-        if (m_busyEndUs >= 0 && now >= m_busyEndUs) {
-            m_busyEndUs = -1;
-            if (std::string error = m_link.SetBusy(false); error.empty())
-                m_log.Write("ev=busy held=0");
-        }
         ReleaseDue(now);
         Pump(now);
-        if (m_unplugNow) {
-            // A hang-up discards what the host has not read yet, but a device
-            // that goes away after its reply had sent that reply: wait until
-            // the host has taken it (or give up after a while).
-            if (m_drainSinceUs < 0)
-                m_drainSinceUs = now;
-            const std::int64_t waited = now - m_drainSinceUs;
-            if ((waited >= 5000 && m_link.UnreadByHost() == 0) || waited >= 500000) {
-                m_unplugNow = false;
-                m_drainSinceUs = -1;
-                Unplug();
-                continue;
-            }
-        }
-
-        std::int64_t wake = -1;
-        auto consider = [&wake](std::int64_t t) {
-            if (t >= 0 && (wake < 0 || t < wake))
-                wake = t;
-        };
-        if (m_link.IsPlugged()) {
-            if (!m_pending.empty())
-                consider(m_pending.front().dueUs);
-            consider(m_pacer.NextWakeUs());
-        } else {
-            consider(m_replugAtUs);
-        }
-        consider(m_busyEndUs);
-        if (m_unplugNow)
-            consider(now + 1000);
-
-        pollfd fds[2] = {{sfd, POLLIN, 0}, {-1, 0, 0}};
-        nfds_t count = 1;
-        if (m_link.IsPlugged()) {
-            fds[1] = {m_link.MasterFd(), short(POLLIN | (m_pacer.Blocked() ? POLLOUT : 0)), 0};
-            count = 2;
-        }
-        timespec timeout{};
-        timespec* timeoutPtr = nullptr;
-        if (wake >= 0) {
-            const std::int64_t waitUs = wake > now ? wake - now : 0;
-            timeout.tv_sec = waitUs / 1000000;
-            timeout.tv_nsec = long(waitUs % 1000000) * 1000;
-            timeoutPtr = &timeout;
-        }
-        if (ppoll(fds, count, timeoutPtr, nullptr) < 0 && errno != EINTR) {
-            Fail(std::string("waiting for events failed: ") + std::strerror(errno));
-            break;
-        }
-        if (fds[0].revents & POLLIN) {
-            signalfd_siginfo info;
-            while (read(sfd, &info, sizeof info) == ssize_t(sizeof info)) {
-                switch (info.ssi_signo) {
-                case SIGUSR1:
-                    Unplug();
-                    break;
-                case SIGUSR2:
-                    if (!m_link.IsPlugged() && !Plug())
-                        running = false;
-                    break;
-                default:
-                    running = false;
-                    break;
-                }
-            }
-        }
-        if (count == 2 && m_link.IsPlugged()) {
-            if (fds[1].revents & POLLOUT)
-                m_pacer.Unblock();
-            if (fds[1].revents & POLLIN)
-                ReadMaster();
-            else if (fds[1].revents & (POLLHUP | POLLERR)) {
-                // Should not happen while the scope holds its own slave open;
-                // do not spin on it.
-                usleep(1000);
-            }
-        }
+        if (!UnplugOnceDrained(now))
+            running = WaitAndServe(signalFd, now);
     }
-    close(sfd);
+    close(signalFd);
     WriteFlash();
     m_link.Unplug();
     m_log.Write("ev=exit");

@@ -52,6 +52,21 @@ class VirtualScope {
     };
 
     static sigset_t ControlSignals();
+    // The steps of Run's loop:
+    // blocks the control signals; a descriptor that reads them, or -1.
+    int WatchControlSignals();
+    // the replug and the end of a busy spell when due; false when a replug failed.
+    bool ServeTimers(std::int64_t nowUs);
+    // an unplug that waits for the host to read the last reply; true once done.
+    bool UnplugOnceDrained(std::int64_t nowUs);
+    // steady time of the next timer, or -1 for none.
+    std::int64_t NextWakeUs(std::int64_t nowUs) const;
+    // sleeps until a signal, a byte from the host, room for output or a timer;
+    // these two are false once the scope is to exit.
+    bool WaitAndServe(int signalFd, std::int64_t nowUs);
+    bool ServeSignals(int signalFd);
+    // what the master has: room for output, bytes from the host or a hang-up.
+    void ServeMaster(short revents);
     std::int64_t NowUs() const;
     bool Plug();
     void Unplug();
@@ -76,7 +91,6 @@ class VirtualScope {
     std::unique_ptr<FlashModel> m_flash;
     std::unique_ptr<BootLoaderFirmware> m_bootLoader;
 
-    std::int64_t m_startUs;
     std::uint64_t m_commands = 0;
     std::uint64_t m_receivedBytes = 0;
     std::int64_t m_busyUntilUs = 0;

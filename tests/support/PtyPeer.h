@@ -1,10 +1,10 @@
-// The far side of a virtual bridge for driver tests: a pseudo-terminal whose
-// master the test holds, and a link to its slave in the bridge folder, as the
-// virtual scope makes them. Also what the driver tests share.
-#ifndef TESTS_USBDRIVER_PTYPEER_H
-#define TESTS_USBDRIVER_PTYPEER_H
+// The far side of a virtual bridge, byte for byte in the test's hands: a
+// pseudo-terminal whose master the test holds, and a link to its slave in the
+// bridge folder, as the virtual scope makes them. Also what the driver tests share.
+#ifndef TESTS_SUPPORT_PTYPEER_H
+#define TESTS_SUPPORT_PTYPEER_H
 
-#include "VirtualBridgeScanner.h"
+#include "BridgeFolder.h"
 #include "ftd2xx.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +24,21 @@
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
+
+// Up to count bytes from fd, until none came for timeoutMs.
+inline Bytes ReadUpTo(int fd, size_t count, int timeoutMs = 3000) {
+    Bytes bytes(count);
+    size_t done = 0;
+    pollfd item{fd, POLLIN, 0};
+    while (done < count && poll(&item, 1, timeoutMs) > 0) {
+        const ssize_t got = read(fd, bytes.data() + done, count - done);
+        if (got <= 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    bytes.resize(done);
+    return bytes;
+}
 
 class PtyPeer {
   public:
@@ -46,7 +61,7 @@ class PtyPeer {
 
     // The library's folder, created if missing.
     static std::string BridgeFolder() {
-        const std::string folder = usbdriver::VirtualBridgeScanner::BridgeFolder();
+        const std::string folder = usbdriver::VirtualBridgeFolder();
         mkdir(folder.c_str(), 0700);
         return folder;
     }
@@ -70,18 +85,18 @@ class PtyPeer {
         EXPECT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     // What the driver sent: up to count bytes, until none came for timeoutMs.
-    Bytes Receive(size_t count, int timeoutMs = 2000) {
-        Bytes bytes(count);
-        size_t done = 0;
-        pollfd item{m_master, POLLIN, 0};
-        while (done < count && poll(&item, 1, timeoutMs) > 0) {
-            const ssize_t got = read(m_master, bytes.data() + done, count - done);
-            if (got <= 0)
-                break;
-            done += static_cast<size_t>(got);
-        }
-        bytes.resize(done);
-        return bytes;
+    Bytes Receive(size_t count, int timeoutMs = 2000) { return ReadUpTo(m_master, count, timeoutMs); }
+    // All the driver has sent so far, without waiting (what Receive took aside).
+    const Bytes& Collect() {
+        uint8_t chunk[256];
+        for (ssize_t got; (got = read(m_master, chunk, sizeof chunk)) > 0;)
+            m_collected.insert(m_collected.end(), chunk, chunk + got);
+        return m_collected;
+    }
+    // Writes what the line takes now of bytes from offset on; the new offset.
+    size_t Offer(const Bytes& bytes, size_t offset) {
+        const ssize_t taken = write(m_master, bytes.data() + offset, bytes.size() - offset);
+        return offset + static_cast<size_t>(std::max<ssize_t>(taken, 0));
     }
     const std::string& SlavePath() const { return m_slave; }
     int Master() const { return m_master; }
@@ -90,6 +105,7 @@ class PtyPeer {
     int m_master = -1;
     std::string m_slave;
     std::string m_link;
+    Bytes m_collected;
 };
 
 // A peer with device 0 opened on it.
