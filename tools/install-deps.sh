@@ -3,11 +3,12 @@
 set -euo pipefail
 packages=(
   cmake make g++ pkg-config
-  qt6-base-dev libgl-dev          # Qt 6 Widgets, Gui, PrintSupport
+  qt6-base-dev libgl-dev          # Qt 6 Widgets, Gui, PrintSupport, DBus
   libgtest-dev libgmock-dev       # the test framework
   clang-format                    # the formatting check
   fonts-noto-cjk                  # Korean-capable dialog font
   xvfb xauth                      # headless window tests and screenshots
+  dbus-daemon                     # the window test's own bus, with logind and the taskbar stood in for
   poppler-utils imagemagick       # read printed PDFs and saved bitmaps back in tests
   qemu-system-x86 socat           # the kernel driver test's guest (seabios comes with it) and its joiner
   cpio xz-utils                   # its initramfs, and its kernel unpacked from Debian's package

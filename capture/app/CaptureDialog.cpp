@@ -8,10 +8,12 @@
 #include "ProgramIcon.h"
 #include "SystemMenu.h"
 
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 
 namespace capture {
 
@@ -99,6 +101,18 @@ void CaptureDialog::BuildLayout() {
     connect(Button(kStop), &QPushButton::clicked, this, [this] { m_receiver.StopCapture(); });
     connect(Button(kPrint), &QPushButton::clicked, this, [this] { m_printer.PrintImage(m_canvas); });
     connect(Button(kSave), &QPushButton::clicked, this, [this] { m_saver.SaveImage(m_canvas, m_zoomed); });
+    // Keys beside the buttons.
+    const auto key = [this](QKeyCombination keys, auto command) {
+        connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this, command);
+    };
+    key(Qt::CTRL | Qt::Key_S, [this] { Button(kSave)->click(); });
+    key(Qt::CTRL | Qt::Key_P, [this] { Button(kPrint)->click(); });
+    key(Qt::CTRL | Qt::Key_C, [this] { CopyPicture(); });
+}
+
+void CaptureDialog::CopyPicture() {
+    if (m_canvas.IsCreated())
+        QGuiApplication::clipboard()->setImage(ImageSaver::SavedPicture(m_canvas, m_zoomed));
 }
 
 QPushButton* CaptureDialog::Button(int controlId) const {

@@ -1,6 +1,7 @@
 // The capture window: six command buttons along the top and the scope's picture
-// below at 1x or 2x. It builds its widgets and wires the capture logic to them,
-// to the window timers and to the modal prompts; it holds no logic of its own.
+// below at 1x or 2x; Ctrl+S saves, Ctrl+P prints and Ctrl+C copies the picture. It builds its widgets and
+// wires the capture logic to them, to the window timers and to the modal prompts; it holds no logic of its
+// own.
 #pragma once
 
 #include "CaptureLink.h"
@@ -57,6 +58,8 @@ class CaptureDialog : public QDialog {
     bool OnInitDialog();
 
     void ToggleZoom();
+    // Ctrl+C: the picture to the clipboard as Save writes it at the zoom shown.
+    void CopyPicture();
     void ShowAboutBox(int systemCommand);
 
     QPushButton* Button(int controlId) const;

@@ -2,6 +2,7 @@
 
 #include <QPageLayout>
 #include <QPrintDialog>
+#include <QPrinterInfo>
 
 namespace capture {
 
@@ -11,6 +12,10 @@ QtPrinterPort::QtPrinterPort(QWidget* owner, QPrinter* printer, bool showDialog)
         m_ownPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
         m_printer = m_ownPrinter.get();
     }
+}
+
+bool QtPrinterPort::PrinterInstalled() {
+    return !m_printer->outputFileName().isEmpty() || !QPrinterInfo::availablePrinterNames().isEmpty();
 }
 
 bool QtPrinterPort::ChoosePrinter() {
@@ -30,10 +35,12 @@ bool QtPrinterPort::BeginJob(QString* reason) {
         return false;
     }
     if (!m_painter.begin(m_printer)) {
-        *reason =
-            m_printer->outputFileName().isEmpty()
-                ? QStringLiteral("the printer \"%1\" could not be started").arg(m_printer->printerName())
-                : QStringLiteral("%1 could not be written").arg(m_printer->outputFileName());
+        if (!m_printer->outputFileName().isEmpty())
+            *reason = QStringLiteral("%1 could not be written").arg(m_printer->outputFileName());
+        else if (m_printer->printerName().isEmpty())
+            *reason = QStringLiteral("no printer was chosen");
+        else
+            *reason = QStringLiteral("the printer \"%1\" could not be started").arg(m_printer->printerName());
         return false;
     }
     return true;

@@ -18,6 +18,8 @@ class QtPrinterPort : public PrinterPort {
     // showDialog false skips the print dialog (prepared printers, e.g. PDF output).
     explicit QtPrinterPort(QWidget* owner, QPrinter* printer = nullptr, bool showDialog = true);
 
+    // A printer of the system's, or output to a file prepared by the caller.
+    bool PrinterInstalled() override;
     bool ChoosePrinter() override;
     bool BeginJob(QString* reason) override;
     QSize PrintableSize() override;

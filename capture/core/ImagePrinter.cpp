@@ -4,12 +4,20 @@
 
 namespace capture {
 
+const char* const ImagePrinter::kNoPrinter = "No printer is installed, so the picture cannot be printed.\r\n"
+                                             "Save (Ctrl+S) writes it to a bitmap file instead.";
+
 ImagePrinter::ImagePrinter(PrinterPort& printer, appsupport::Messages& messages)
     : m_printer(printer), m_messages(messages) {}
 
 void ImagePrinter::PrintImage(const ScreenCanvas& canvas) {
     if (!canvas.IsCreated())
         return;
+    // The print dialog offers no file output, so without a printer it has nothing to offer.
+    if (!m_printer.PrinterInstalled()) {
+        m_messages.ShowMessage(kNoPrinter);
+        return;
+    }
     if (!m_printer.ChoosePrinter())
         return;
     // Taken once the dialog has closed; later frames do not reach this page.

@@ -1,5 +1,5 @@
 // The Print command: one portrait page with the picture sized by PrintedPictureRect;
-// tells the user when printing could not start.
+// tells the user when no printer is installed or printing could not start.
 #pragma once
 
 #include "Messages.h"
@@ -14,6 +14,8 @@ namespace capture {
 class PrinterPort {
   public:
     virtual ~PrinterPort() = default;
+    // false when there is no printer to choose.
+    virtual bool PrinterInstalled() = 0;
     // The print dialog; false when cancelled.
     virtual bool ChoosePrinter() = 0;
     // Forces portrait and starts the job and its page; false with a reason when it cannot.
@@ -25,6 +27,8 @@ class PrinterPort {
 
 class ImagePrinter {
   public:
+    static const char* const kNoPrinter;
+
     ImagePrinter(PrinterPort& printer, appsupport::Messages& messages);
     void PrintImage(const ScreenCanvas& canvas);
 

@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(loader::DesktopDownload::kDesktopId));
     try {
         loader::LoaderDialog dialog;
         dialog.exec();

@@ -3,6 +3,7 @@
 #include "AboutDialog.h"
 #include "AboutMenu.h"
 #include "DialogUnits.h"
+#include "ElidedLabel.h"
 #include "FinishDialog.h"
 #include "LoaderControls.h"
 #include "LoaderTexts.h"
@@ -29,7 +30,7 @@ LoaderDialog::LoaderDialog(FileChooser* chooser)
     : QDialog(nullptr), m_hIcon(appsupport::ProgramIcon(QStringLiteral("haldrin"))),
       m_timers([this](int id) { m_sequencer.OnLoaderTimer(id); }),
       m_prompts(*this, m_hIcon, m_timers, chooser ? *chooser : m_binChooser),
-      m_sequencer(m_link, m_timers, m_clock, m_widgets, m_prompts) {
+      m_sequencer(m_link, m_timers, m_clock, m_desktop, m_prompts, &m_desktop) {
     // Title bar with the window menu and close box, no minimise or maximise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -108,7 +109,8 @@ void LoaderDialog::BuildLayout() {
 
 QLabel* LoaderDialog::AddText(int id, const char* text, int x, int y, int w, int h) {
     const layout::DialogUnits du(font());
-    auto* l = new QLabel(Text(text), this);
+    // A long path is drawn elided in the middle, so that its file name stays in sight.
+    auto* l = id == kFileName ? new ElidedLabel(Text(text), this) : new QLabel(Text(text), this);
     // Static texts of the classic layouts sit at the top of their rectangle.
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     l->setObjectName(QString::number(id));

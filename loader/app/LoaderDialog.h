@@ -3,6 +3,7 @@
 // download sequencer to them, to the window timers and to the modal prompts.
 #pragma once
 
+#include "DesktopDownload.h"
 #include "DownloadSequencer.h"
 #include "FileChooser.h"
 #include "LoaderQtPrompts.h"
@@ -47,6 +48,9 @@ class LoaderDialog : public QDialog {
     QIcon m_hIcon;
     BinFileChooser m_binChooser;
     LoaderWidgets m_widgets;
+    // The window's elements as the sequencer writes them, and the desktop's
+    // view of the download (sleep inhibitor, taskbar progress).
+    DesktopDownload m_desktop{m_widgets};
     ScopeLink m_link;
     appsupport::SteadyClock m_clock;
     appsupport::QtWindowTimers m_timers;

@@ -13,8 +13,18 @@ using namespace controls;
 using namespace steps;
 
 DownloadSequencer::DownloadSequencer(ScopeLink& link, appsupport::WindowTimers& timers,
-                                     appsupport::Clock& clock, LoaderView& view, LoaderPrompts& prompts)
-    : m_link(link), m_timers(timers), m_clock(clock), m_view(view), m_prompts(prompts) {}
+                                     appsupport::Clock& clock, LoaderView& view, LoaderPrompts& prompts,
+                                     DownloadActivity* activity)
+    : m_link(link), m_timers(timers), m_clock(clock), m_view(view), m_prompts(prompts), m_activity(activity) {
+}
+
+void DownloadSequencer::SetRunning(bool running) {
+    if (running == m_running)
+        return;
+    m_running = running;
+    if (m_activity)
+        m_activity->DownloadRunning(running);
+}
 
 void DownloadSequencer::Arm(int stepId, int periodMs) {
     m_timers.Start(stepId, periodMs, appsupport::WindowTimers::Kind::Once);
@@ -87,6 +97,7 @@ void DownloadSequencer::StartRun() {
         return;
     }
     m_downloadActive = true;
+    SetRunning(true);
     m_startTick = m_clock.TickCount();
     Arm(kCapacityQuery, kNextMs);
 }
@@ -98,6 +109,7 @@ void DownloadSequencer::CapacityQuery() {
     }
     ++m_errorCount;
     if (m_errorCount > kErrorBudget) {
+        SetRunning(false);
         m_prompts.ShowMessage(texts::kFileMismatch);
         return;
     }
@@ -157,6 +169,7 @@ void DownloadSequencer::StepFailed(int stepId) {
     ++m_errorCount;
     m_view.SetText(kErrorCount, TransferStatistics::ErrorCountText(m_errorCount));
     if (m_errorCount > kErrorBudget) {
+        SetRunning(false);
         m_prompts.ShowMessage(texts::kServiceProblem);
         UpdateStatistics();
         return;
@@ -167,6 +180,7 @@ void DownloadSequencer::StepFailed(int stepId) {
 
 void DownloadSequencer::Finish() {
     m_link.EndDownload();
+    SetRunning(false);
     m_view.SetText(kStatus, texts::kFinished);
     if (m_prompts.RunFinishDialog() == LoaderPrompts::FinishChoice::Continue) {
         Arm(kConnectPoll, kPollMs);
@@ -238,8 +252,10 @@ void DownloadSequencer::OnExit() {
         m_prompts.EndDialog(LoaderPrompts::DialogEnd::Cancel);
         return;
     }
-    if (m_prompts.AskYesNo(texts::kQuitQuestion))
+    if (m_prompts.AskYesNo(texts::kQuitQuestion)) {
+        SetRunning(false);
         m_prompts.EndDialog(LoaderPrompts::DialogEnd::Cancel);
+    }
 }
 
 } // namespace loader

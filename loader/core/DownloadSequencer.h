@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Clock.h"
+#include "DownloadActivity.h"
 #include "LoaderPrompts.h"
 #include "LoaderView.h"
 #include "ScopeLink.h"
@@ -20,8 +21,9 @@ class DownloadSequencer {
     static constexpr int kErasedMark = 10;
     static constexpr int kBlankCheckedMark = 18;
 
+    // activity: told when the flash is being written; null for nobody.
     DownloadSequencer(ScopeLink& link, appsupport::WindowTimers& timers, appsupport::Clock& clock,
-                      LoaderView& view, LoaderPrompts& prompts);
+                      LoaderView& view, LoaderPrompts& prompts, DownloadActivity* activity = nullptr);
 
     void OnLoaderTimer(int id);
     void OnConnect();
@@ -49,12 +51,15 @@ class DownloadSequencer {
     void Finish();
     // Counts a failed erase, blank check or data step; retries it or halts.
     void StepFailed(int stepId);
+    // Tells the activity port of a change, once.
+    void SetRunning(bool running);
 
     ScopeLink& m_link;
     appsupport::WindowTimers& m_timers;
     appsupport::Clock& m_clock;
     LoaderView& m_view;
     LoaderPrompts& m_prompts;
+    DownloadActivity* m_activity;
 
     std::uint32_t m_startTick = 0;
     std::int32_t m_errorCount = 0;
@@ -64,6 +69,8 @@ class DownloadSequencer {
 
     // The image must not change while this is set.
     bool m_downloadActive = false;
+    // The flash is being written: from the start of the run to its end or halt.
+    bool m_running = false;
 };
 
 } // namespace loader

@@ -1,6 +1,7 @@
 // The capture window on an X display (run under xvfb-run): layout, zoom and painting,
-// the about rule, message boxes shown from a tick, printing to PDF, and the pictures
-// of the live demo for the documentation.
+// the about rule, message boxes and where they open, the keys beside the buttons,
+// printing without a printer and to PDF, and the pictures of the live demo for the
+// documentation.
 #include "AboutDialog.h"
 #include "CaptureControls.h"
 #include "CaptureDialog.h"
@@ -10,18 +11,32 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdlib>
 
 using namespace capturetest;
 using capture::CaptureDialog;
 
 namespace {
+
+// A machine without a printer: the print system asks a server that is not there
+// (set before the application starts, so before the print system reads it).
+const bool kNoPrinterInstalled = setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1) == 0;
+
+// Where a box opens: its centre's distance from the centre of the area it is meant for.
+int OffCentre(const QWidget* box, const QRect& area) {
+    return (box->frameGeometry().center() - area.center()).manhattanLength();
+}
 
 // messages null: the real message boxes.
 std::unique_ptr<CaptureDialog> MakeDialog(capture::DriverTable& driver, appsupport::Messages* messages) {
@@ -107,6 +122,8 @@ TEST(CaptureWindow, TicksGoOnBehindAMessageShownFromATick) {
     const auto dialog = MakeDialog(driver, nullptr);
     ASSERT_TRUE(dialog->OnInitDialog());
     dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+    dialog->move(20, 30); // wherever the window is, its boxes open centred over it
     int boxes = 0;
     bool reopenedWhileOpen = false;
     QTimer poll;
@@ -117,6 +134,7 @@ TEST(CaptureWindow, TicksGoOnBehindAMessageShownFromATick) {
         box->setProperty("handled", true);
         ++boxes;
         EXPECT_EQ(box->text(), "Could not connect to Scope on USB.");
+        EXPECT_LE(OffCentre(box, dialog->frameGeometry()), 2);
         scope.Replug();
         reopenedWhileOpen = QTest::qWaitFor([&] { return dialog->State().m_disconnected == 0; }, 3000);
         box->accept();
@@ -127,6 +145,90 @@ TEST(CaptureWindow, TicksGoOnBehindAMessageShownFromATick) {
     QTest::qWait(100);
     EXPECT_EQ(boxes, 1);
     EXPECT_TRUE(reopenedWhileOpen);
+}
+
+// Shown before the window, "USB drivers not installed." opens centred on the screen.
+TEST(CaptureWindow, BoxBeforeTheWindowOpensCentredOnTheScreen) {
+    capture::DriverTable driver;
+    CaptureDialog::Options options;
+    options.binding = {"libno-such-driver.so", {SCOPE_BIN_DIR}};
+    options.driver = &driver;
+    CaptureDialog d(options);
+    QString text;
+    int offCentre = -1;
+    QTimer look;
+    look.setSingleShot(true);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            offCentre = OffCentre(box, box->screen()->availableGeometry());
+            box->accept();
+        }
+    });
+    look.start(50);
+    EXPECT_FALSE(d.OnInitDialog());
+    EXPECT_EQ(text, "USB drivers not installed.");
+    EXPECT_TRUE(offCentre >= 0 && offCentre <= 2) << offCentre;
+}
+
+// Ctrl+S saves and Ctrl+C copies the picture at the zoom shown, pixel for pixel as
+// the window draws it; without a printer, Print and Ctrl+P say so plainly and open
+// no print dialog.
+TEST(CaptureWindow, KeysSaveCopyAndPrintAndNoPrinterIsSaidPlainly) {
+    ASSERT_TRUE(kNoPrinterInstalled);
+    testsupport::VirtualScopeProcess scope(FastLink());
+    capture::DriverTable driver;
+    RecordingPorts messages;
+    struct Chooser : capture::FileChooserPort {
+        std::optional<QString> ChooseSaveFile(const QString&) override { return ++asked, path; }
+        QString path;
+        int asked = 0;
+    } chooser;
+    QTemporaryDir dir;
+    chooser.path = dir.filePath("shot.bmp");
+    CaptureDialog::Options options;
+    options.binding = {capture::DriverTable::kLibraryFileName, {SCOPE_BIN_DIR}};
+    options.driver = &driver;
+    options.messages = &messages;
+    options.chooser = &chooser;
+    CaptureDialog d(options);
+    ASSERT_TRUE(d.OnInitDialog());
+    d.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+    d.activateWindow(); // no window manager gives the focus under Xvfb
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    QTest::mouseClick(d.Button(capture::controls::kScreenCapture), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return d.Receiver().FramesDrawn() == 1; }, 5000));
+
+    int printDialogs = 0;
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        if (auto* print = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget()))
+            ++printDialogs, print->accept();
+    });
+    guard.start(20);
+    QTest::mouseClick(d.Button(capture::controls::kPrint), Qt::LeftButton);
+    QTest::keyClick(&d, Qt::Key_P, Qt::ControlModifier);
+    const QString noPrinter = "No printer is installed, so the picture cannot be printed.\r\n"
+                              "Save (Ctrl+S) writes it to a bitmap file instead.";
+    EXPECT_EQ(messages.shown.join(" | ").toStdString(), QStringList(2, noPrinter).join(" | ").toStdString());
+    EXPECT_EQ(printDialogs, 0);
+
+    for (const int scale : {1, 2}) {
+        if (scale == 2)
+            QTest::mouseClick(d.Button(capture::controls::kZoom), Qt::LeftButton);
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(&d, Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(&d, Qt::Key_S, Qt::ControlModifier);
+        EXPECT_EQ(chooser.asked, scale);
+        const QRect picture(CaptureDialog::kPictureOrigin + QPoint(scale, scale), QSize(240, 280) * scale);
+        const QImage shown = d.grab().toImage().copy(picture).convertToFormat(QImage::Format_RGB32);
+        const QImage copied = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+        EXPECT_TRUE(copied == shown) << "the clipboard at " << scale << "x";
+        EXPECT_TRUE(QImage(chooser.path).convertToFormat(QImage::Format_RGB32) == shown)
+            << "saved at " << scale << "x";
+        EXPECT_GT(BlackPixels(shown, shown.rect()), 100 * scale * scale);
+    }
 }
 
 TEST(Printing, FailedStartIsToldAndAPdfPageHoldsThePictureAtItsPlace) {

@@ -9,6 +9,7 @@ using namespace controls;
 using namespace loadertest;
 using Ints = std::vector<int>;
 using Timing = std::pair<int, int>;
+using Running = std::vector<bool>;
 
 namespace {
 struct DownloadRig {
@@ -53,8 +54,9 @@ struct DownloadRig {
     FakeTimers timers{clock};
     FakeView view;
     FakePrompts prompts;
+    FakeActivity activity;
     ScopeLink link{RecordingDriver()};
-    DownloadSequencer sequencer{link, timers, clock, view, prompts};
+    DownloadSequencer sequencer{link, timers, clock, view, prompts, &activity};
 };
 class Download : public testing::Test, protected DownloadRig {};
 } // namespace
@@ -83,6 +85,7 @@ TEST_F(Download, ThreeBlocksThenAfterContinueFourBlocksIntoTwoBlockSectors) {
     EXPECT_EQ(sequencer.SectorIndex(), 0);
     EXPECT_EQ(timers.armings.back(), Timing(1, 100));
     EXPECT_FALSE(prompts.ended.has_value());
+    EXPECT_EQ(activity.calls, (Running{true, false})); // from the start of the run to its end
 
     prompts.files = {MakeImage(7000, 8)};
     prompts.finishChoice = LoaderPrompts::FinishChoice::Finish;
@@ -95,6 +98,7 @@ TEST_F(Download, ThreeBlocksThenAfterContinueFourBlocksIntoTwoBlockSectors) {
     EXPECT_EQ(view.positions[kTotalBar].back(), 4);
     EXPECT_EQ(view.Text(kStatus), "  ");
     EXPECT_EQ(prompts.finishDialogs, 2);
+    EXPECT_EQ(activity.calls, (Running{true, false, true, false}));
     EXPECT_EQ(prompts.ended, LoaderPrompts::DialogEnd::Cancel);
     EXPECT_TRUE(prompts.messages.empty());
     // Every command, the hello included, empties the receive queue first.
@@ -133,6 +137,7 @@ TEST(DownloadErrorBudget, TenFailuresAreRetriedTheEleventhHalts) {
         EXPECT_EQ(CommandsInLog(rig.scope->LogLines()).size(), c.commands);
         EXPECT_EQ(rig.Retries(), 10);
         EXPECT_EQ(rig.prompts.finishDialogs, c.message ? 0 : 1);
+        EXPECT_EQ(rig.activity.calls, (Running{true, false})) << "a halt ends the run too";
         // A halt leaves the buttons off and no flash written (no end command was sent).
         EXPECT_EQ(rig.view.enabled_[kConnect] || rig.view.enabled_[kOpenBin], false);
         EXPECT_EQ(std::filesystem::exists(rig.flash), !c.message);
@@ -147,6 +152,18 @@ TEST(DownloadErrorBudget, TenFailuresAreRetriedTheEleventhHalts) {
     rig.RunTimers();
     EXPECT_EQ(Ints(rig.view.positions[kSectorBar].begin() + 7, rig.view.positions[kSectorBar].end()),
               (Ints{0, 0, 0, 0, 10, 18, 18, 19}));
+}
+
+// Exit answered No leaves the run going; Yes ends the window and the run.
+TEST_F(Download, ExitDuringARunEndsTheRunWhenConfirmed) {
+    Start(2, 2, 5000);
+    RunTimers([&] { return sequencer.BlockIndex() == 1; });
+    sequencer.OnExit();
+    EXPECT_EQ(activity.calls, (Running{true}));
+    prompts.answerYes = true;
+    sequencer.OnExit();
+    EXPECT_EQ(activity.calls, (Running{true, false}));
+    EXPECT_EQ(prompts.ended, LoaderPrompts::DialogEnd::Cancel);
 }
 
 TEST_F(Download, HelloBeforeAnyImageOpensTheSelectionAndCancelWaitsForConnect) {

@@ -1,9 +1,10 @@
 // What the loader tests share: temporary files, virtual-scope options and log
 // reading, a recording driver table, and window-less stand-ins for the loader
-// window's timers, clock, elements and dialogs.
+// window's timers, clock, elements, dialogs and desktop.
 #pragma once
 
 #include "Clock.h"
+#include "DownloadActivity.h"
 #include "DriverOperations.h"
 #include "LoaderPrompts.h"
 #include "LoaderView.h"
@@ -171,6 +172,12 @@ struct FakeView : LoaderView {
     std::map<int, loadertest::Strings> texts;
     std::map<int, bool> enabled_;
     std::map<int, std::vector<int>> maxima, positions;
+};
+
+// What the desktop was told, in order: true while the flash is written.
+struct FakeActivity : DownloadActivity {
+    void DownloadRunning(bool running) override { calls.push_back(running); }
+    std::vector<bool> calls;
 };
 
 struct FakePrompts : LoaderPrompts {
