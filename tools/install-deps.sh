@@ -12,6 +12,9 @@ packages=(
   poppler-utils imagemagick       # read printed PDFs and saved bitmaps back in tests
   qemu-system-x86 socat           # the kernel driver test's guest (seabios comes with it) and its joiner
   cpio xz-utils                   # its initramfs, and its kernel unpacked from Debian's package
+  dpkg-dev                        # the Debian package's dependencies (dpkg-shlibdeps)
+  desktop-file-utils appstream    # the package test validates desktop entries and metainfo
+  xdotool man-db                  # it drives the installed programs' windows, reads the man pages
 )
 missing=()
 for p in "${packages[@]}"; do

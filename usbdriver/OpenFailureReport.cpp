@@ -16,8 +16,10 @@ namespace usbdriver {
 
 namespace {
 
-// Where the rule takes effect; the source tree has it in resources/.
-constexpr const char* kRulesFile = "60-automotive-scope.rules (into /etc/udev/rules.d)";
+// The rule that gives the logged-in user access, as the automotive-scope package
+// installs it; the source tree has it in resources/udev/.
+constexpr const char* kRulesFile = "/usr/lib/udev/rules.d/61-automotive-scope-uaccess.rules (package "
+                                   "automotive-scope)";
 // Looking through every process's open files is the fallback when no lock is
 // listed; bounded so that a crowded machine does not stall the caller.
 constexpr int kMaxProcessesScanned = 4096;

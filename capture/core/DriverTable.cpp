@@ -7,9 +7,13 @@ namespace capture {
 const char* const DriverTable::kLibraryFileName = "libftd2xx.so";
 
 std::vector<std::string> DriverTable::ProgramSearchDirs() {
-    // Beside the program in the build tree, then the installed layout's lib folder.
+    // Beside the program in the build tree, then the driver folder of an installed
+    // tree (<prefix>/lib/automotive-scope/libftd2xx.so, a link that the package's
+    // alternative points at our library or the bridge maker's). The bare name that
+    // the binder tries last goes through the program's run path, which names that
+    // folder under any libdir, and then the system's library path.
     const std::string programDir = usbdriver::ProgramDirectory();
-    return {programDir, programDir + "/../lib"};
+    return {programDir, programDir + "/../lib/automotive-scope"};
 }
 
 DriverTable& DriverTable::Process() {

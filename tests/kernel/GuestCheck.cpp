@@ -140,7 +140,7 @@ bool Denied() {
     return Report("permission-denied",
                   status == FT_DEVICE_NOT_OPENED && oneLine &&
                       line.find("permission denied") != std::string::npos &&
-                      line.find("60-automotive-scope.rules") != std::string::npos,
+                      line.find("61-automotive-scope-uaccess.rules") != std::string::npos,
                   Who() + ": FT_Open " + std::to_string(status) + ": " + line);
 }
 
