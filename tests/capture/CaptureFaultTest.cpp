@@ -74,6 +74,18 @@ Options SequenceScope(Options faults) {
     return faults;
 }
 
+// The sequence picture streaming in real time, a few whole frames in.
+struct Streaming {
+    testsupport::VirtualScopeProcess scope{SequenceScope({})};
+    CaptureRig rig;
+    Watch watch;
+    Streaming() {
+        EXPECT_EQ(rig.Open(), 1);
+        rig.receiver.StartRealTime();
+        EXPECT_TRUE(FramesResume(rig, watch, 3));
+    }
+};
+
 int OpenDescriptors() {
     const std::filesystem::directory_iterator fds("/proc/self/fd");
     return static_cast<int>(std::distance(begin(fds), end(fds)));
@@ -112,12 +124,8 @@ TEST(CaptureFaults, NoPictureIsStitchedFromTwoRepliesAndRealTimeGoesOn) {
 }
 
 TEST(CaptureFaults, FiftyUnplugCyclesResumeEveryTimeAndLeakNothing) {
-    testsupport::VirtualScopeProcess scope(SequenceScope({}));
-    CaptureRig rig;
-    ASSERT_EQ(rig.Open(), 1);
-    rig.receiver.StartRealTime();
-    Watch watch;
-    ASSERT_TRUE(FramesResume(rig, watch, 2));
+    Streaming s;
+    auto& [scope, rig, watch] = s;
     const int descriptors = OpenDescriptors();
     for (int cycle = 1; cycle <= 50; ++cycle) {
         scope.Unplug();
@@ -135,12 +143,8 @@ TEST(CaptureFaults, FiftyUnplugCyclesResumeEveryTimeAndLeakNothing) {
 // Gone and back without a tick in between: the count never shows 0, only the
 // dead handle tells. Reconnected without a word, and real time goes on.
 TEST(CaptureFaults, InstantReplugReconnectsSilently) {
-    testsupport::VirtualScopeProcess scope(SequenceScope({}));
-    CaptureRig rig;
-    ASSERT_EQ(rig.Open(), 1);
-    rig.receiver.StartRealTime();
-    Watch watch;
-    ASSERT_TRUE(FramesResume(rig, watch, 3));
+    Streaming s;
+    auto& [scope, rig, watch] = s;
     for (int round = 0; round < 3; ++round) {
         scope.Unplug();
         scope.Replug();
