@@ -6,6 +6,8 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvex"));
+    // Lets the desktop match the window to its menu entry (Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.automotivescope.Quorvex"));
     capture::CaptureDialog dialog;
     dialog.Run();
     return 0;

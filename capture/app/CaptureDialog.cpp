@@ -55,7 +55,7 @@ CaptureDialog::CaptureDialog(Options options)
       m_hIcon(appsupport::ProgramIcon(QStringLiteral("quorvex"))),
       m_timers([this](int id) { m_link.OnCaptureTimer(id); }),
       m_qtMessages(this, QStringLiteral("Quorvex"), QMessageBox::Question, m_timers),
-      m_qtChooser(this, m_timers), m_qtPrinter(this), m_view(this),
+      m_qtChooser(this, m_timers), m_qtPrinter(this), m_view(this, [this] { return PictureTarget(); }),
       m_messages(m_options.messages ? *m_options.messages : m_qtMessages),
       m_receiver(m_state, m_options.driver ? *m_options.driver : DriverTable::Process(), m_canvas, m_view,
                  m_clock),
@@ -178,7 +178,7 @@ void CaptureDialog::paintEvent(QPaintEvent* event) {
         QPainter painter(this);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         const QRect source = ScreenCanvas::kScreenArea;
-        const QRect target(kPictureOrigin, m_zoomed == 1 ? source.size() * 2 : source.size());
+        const QRect target = PictureTarget();
         painter.drawImage(target, m_canvas.Image(), source);
     }
     QDialog::paintEvent(event);
@@ -197,8 +197,13 @@ void CaptureDialog::ShowAboutBox(int systemCommand) {
     m_timers.RunModal([&] { about.exec(); });
 }
 
+QRect CaptureDialog::PictureTarget() const {
+    const QSize shown = ScreenCanvas::kScreenArea.size();
+    return {kPictureOrigin, m_zoomed == 1 ? shown * 2 : shown};
+}
+
 void CaptureView::InvalidateWindow() {
-    m_window->update();
+    m_window->update(m_pictureArea());
 }
 
 } // namespace capture

@@ -19,18 +19,24 @@
 #include <QDialog>
 #include <QIcon>
 
+#include <functional>
+
 class QPushButton;
 
 namespace capture {
 
-// The window as the capture logic sees it.
+// The window as the capture logic sees it. A new frame repaints only where the
+// picture is shown (pictureArea gives it at the current zoom): the buttons and
+// the rest of the window stay as they are.
 class CaptureView : public WindowPort {
   public:
-    explicit CaptureView(QWidget* window) : m_window(window) {}
+    CaptureView(QWidget* window, std::function<QRect()> pictureArea)
+        : m_window(window), m_pictureArea(std::move(pictureArea)) {}
     void InvalidateWindow() override;
 
   private:
     QWidget* m_window;
+    std::function<QRect()> m_pictureArea;
 };
 
 class CaptureDialog : public QDialog {
@@ -73,6 +79,7 @@ class CaptureDialog : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    QRect PictureTarget() const;
     void BuildLayout();
     void SetOuterSize(QSize outer);
 
