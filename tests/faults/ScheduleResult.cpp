@@ -1,9 +1,13 @@
 #include "ScheduleResult.h"
 
+#include "ScopeLauncher.h"
+
 #include <array>
 #include <sstream>
 
 namespace {
+using scopelauncher::Field;
+
 constexpr std::array<Outcome, 7> kOutcomes = {Outcome::Completed, Outcome::Halted, Outcome::Waiting,
                                               Outcome::Wrong,     Outcome::Hung,   Outcome::Crashed,
                                               Outcome::NotRun};
@@ -21,14 +25,6 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
-std::string Field(const std::string& line, const std::string& key) {
-    const std::string wanted = " " + key + "=";
-    const std::size_t at = line.find(wanted);
-    if (at == std::string::npos)
-        return {};
-    const std::size_t from = at + wanted.size();
-    return line.substr(from, line.find(' ', from) - from);
-}
 } // namespace
 
 const char* OutcomeName(Outcome outcome) {

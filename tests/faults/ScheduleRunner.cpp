@@ -139,16 +139,16 @@ void ScheduleRunner::CountFaults(ScheduleResult& result) const {
     std::ifstream log(Path("scope.log"));
     int plugs = 0;
     for (std::string line; std::getline(log, line);) {
-        if (line.find(" ev=reply ") != std::string::npos) {
-            const std::size_t at = line.find(" fault=");
-            const std::string fault = at == std::string::npos ? "none" : line.substr(at + 7);
-            if (fault != "none")
+        const std::string event = scopelauncher::Field(line, "ev");
+        if (event == "reply") {
+            const std::string fault = scopelauncher::Field(line, "fault");
+            if (!fault.empty() && fault != "none")
                 ++result.hits[fault];
-        } else if (line.find(" ev=unplug") != std::string::npos) {
+        } else if (event == "unplug") {
             ++result.hits["unplug"];
-        } else if (line.find(" ev=plug ") != std::string::npos && ++plugs > 1) {
+        } else if (event == "plug" && ++plugs > 1) {
             ++result.hits["replug"];
-        } else if (line.find(" ev=busy held=1") != std::string::npos) {
+        } else if (event == "busy" && scopelauncher::Field(line, "held") == "1") {
             ++result.hits["busy"];
         }
     }
