@@ -11,7 +11,7 @@ if(SCOPE_INSTALL_STRIP)
   install(CODE "set(CMAKE_INSTALL_DO_STRIP TRUE)" COMPONENT suite)
 endif()
 
-install(TARGETS quorvex haldrin virtual-scope RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT suite)
+install(TARGETS quorvex haldrin scopectl virtual-scope RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT suite)
 install(TARGETS ftd2xx LIBRARY DESTINATION ${SCOPE_BUNDLED_DRIVER_DIR} COMPONENT suite NAMELINK_SKIP)
 
 # The programs load <driver folder>/libftd2xx.so. A plain install links it to our
@@ -44,6 +44,9 @@ foreach(program Quorvex Haldrin)
 endforeach()
 
 # Man pages, compressed by resources/CMakeLists.txt.
-foreach(page quorvex haldrin virtual-scope)
+foreach(page quorvex haldrin scopectl virtual-scope)
   install(FILES ${SCOPE_MAN_PAGE_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT suite)
 endforeach()
+
+install(FILES resources/completion/scopectl DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        COMPONENT suite)

@@ -33,3 +33,4 @@ scope_forbid_links(loader_core Qt6::Core Qt6::Gui Qt6::Widgets app_support captu
 scope_forbid_links(app_ports Qt6::Core Qt6::Gui Qt6::Widgets)
 scope_forbid_links(capture_app loader_core loader_app ftd2xx_core)
 scope_forbid_links(loader_app capture_core capture_app ftd2xx_core)
+scope_forbid_links(scopectl Qt6::Widgets app_support capture_app loader_app ftd2xx_core)

@@ -13,8 +13,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop software of the Automotive Scope 
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Quorvex shows the scope's screen live or on demand, saves it as a bitmap"
   "and prints it. Haldrin writes a firmware image into the scope through its"
-  "boot loader. virtual-scope stands in for the hardware, for demonstrations"
-  "and training."
+  "boot loader. scopectl does both from the command line, for scripts and"
+  "production lines. virtual-scope stands in for the hardware, for"
+  "demonstrations and training."
   ""
   "Both programs use our driver library for the scope's FTDI USB serial"
   "bridge, kept in a folder of its own (/usr/lib/automotive-scope), where"

@@ -54,10 +54,10 @@ int UsbPort::CountDevices() {
 }
 
 int UsbPort::Open() {
-    if (CountDevices() < 1)
+    if (CountDevices() <= m_deviceNumber)
         return kNoDevice;
     FT_HANDLE handle = nullptr;
-    if (m_driver.m_open(0, &handle) != FT_OK)
+    if (m_driver.m_open(m_deviceNumber, &handle) != FT_OK)
         return kOpenFailed;
     m_hDevice = handle;
     return kOpened;

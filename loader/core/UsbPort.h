@@ -1,4 +1,5 @@
-// Thin wrappers around the driver handle of bridge device 0. No wrapper calls
+// Thin wrappers around the driver handle of one bridge device (0 unless
+// another is selected). No wrapper calls
 // the driver while no handle is open; no caller examines a driver status.
 #pragma once
 
@@ -35,10 +36,13 @@ class UsbPort {
     int Open();
 
     bool IsOpen() const { return m_hDevice != nullptr; }
+    // The bridge number Open opens, as FT_Open counts them.
+    void SelectDevice(int deviceNumber) { m_deviceNumber = deviceNumber; }
 
   protected:
     const usbdriver::DriverOperations& m_driver;
     FT_HANDLE m_hDevice = nullptr;
+    int m_deviceNumber = 0;
 };
 
 } // namespace loader

@@ -79,7 +79,7 @@ grep 'libftd2xx' "$scratch/contents.txt" | grep -vx "$bundled" >/dev/null && fai
 grep -qx "$bundled" "$scratch/contents.txt" || fail "no $bundled"
 grep -qx "$driver" "$scratch/contents.txt" && fail "the package ships $driver (update-alternatives owns it)"
 dpkg-deb -x "$deb" "$scratch/unpacked"
-for elf in usr/bin/quorvex usr/bin/haldrin usr/bin/virtual-scope "${bundled#/}"; do
+for elf in usr/bin/quorvex usr/bin/haldrin usr/bin/scopectl usr/bin/virtual-scope "${bundled#/}"; do
   readelf -S "$scratch/unpacked/$elf" | grep -E '\.debug_info|\.symtab' >/dev/null && fail "$elf is not stripped"
 done
 
@@ -111,7 +111,7 @@ for entry in "${entries[@]}"; do
   done
   [ -f "/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no scalable icon $icon"
 done
-for page in quorvex haldrin virtual-scope; do
+for page in quorvex haldrin scopectl virtual-scope; do
   file=$(man -w "$page") || fail "no man page for $page"
   warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$file" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man page $file: $warnings"
@@ -205,6 +205,19 @@ wait "$app" || fail "Haldrin ended with status $?"
 app=""
 stop scope
 cmp -n 65536 "$image" "$scratch/flash.bin" || fail "the virtual scope's flash does not hold the image"
+
+step "scopectl: listing, and the same image through the boot loader"
+[ "$(command -v scopectl)" = /usr/bin/scopectl ] || fail "scopectl is not /usr/bin/scopectl"
+found=$(ldd /usr/bin/scopectl | sed -n 's/^\s*libftd2xx\.so => \(\S*\) .*/\1/p')
+[ "$(readlink -f "$found")" = "$bundled" ] || fail "scopectl's run path does not lead to $driver: $found"
+completion=/usr/share/bash-completion/completions/scopectl
+bash -c "source $completion && complete -p scopectl" >/dev/null || fail "$completion does not complete scopectl"
+cli() { env -i PATH=/usr/bin:/bin HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/run" scopectl "$@"; }
+start_scope --firmware bootloader --flash-file "$scratch/cli-flash.bin"
+cli list | grep -qP '^0\tpackage-test\t.*\tvirtual\tready$' || fail "scopectl list: $(cli list 2>&1)"
+cli flash "$image" --yes >"$scratch/scopectl.out" 2>&1 || fail "scopectl flash failed: $(cat "$scratch/scopectl.out")"
+stop scope
+cmp -n 65536 "$image" "$scratch/cli-flash.bin" || fail "scopectl did not write the image"
 
 step "purging"
 dpkg -L "$package" | grep -vx '/\.' >"$scratch/listed.txt"
