@@ -159,6 +159,11 @@ int CaptureCommand::Run() {
             }
         }
     }
+    if (!m_files.Automatic() && std::filesystem::is_directory(m_options.output)) {
+        std::fprintf(stderr, "scopectl: capture: %s is a folder; give a file name after -o\n",
+                     m_options.output.c_str());
+        return kExitUsage;
+    }
     if (!OpenScope())
         return kExitNoScope;
     const std::int64_t first = StepTimers::NowNs();

@@ -324,6 +324,7 @@ TEST_F(ScopectlTest, ExitCodesAndMessages) {
         {{"flash", "missing.BIN", "--yes"}, 2, "No such file"},
         {{"flash", "huge.BIN", "--yes"}, 2, "too large for the scope's image buffer"},
         {{"flash", ".", "--yes"}, 2, "is not a regular file"},
+        {{"capture", "-o", "."}, 2, "is a folder"},
         {{"flash", "image.BIN"}, 2, "add --yes"},
         {{"list"}, 3, "no scope found"},
         {{"capture"}, 3, "no scope found"},
