@@ -1,71 +1,58 @@
-// The virtual scope as the fault campaign uses it: a scope told to go away
-// after the reply to command N must answer nothing after that reply, however
-// quickly the host sends its next command. Driven through Haldrin's real link
-// and our driver library.
+// The virtual scope as the fault campaign uses it, through Haldrin's real link
+// and our driver library: a scope told to go away after the reply to command N
+// answers nothing after that reply, however quickly the host sends its next
+// command; and it answers the hello again once it is back.
 #include "BootPacket.h"
 #include "ScopeLink.h"
 #include "VirtualScopeProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <stdlib.h>
-#include <string>
 #include <thread>
-#include <vector>
 
-using loader::BootPacket;
 using loader::ScopeLink;
 using Strings = std::vector<std::string>;
 
 namespace {
 struct UnplugCase : testing::Test {
-    std::string folder = (std::filesystem::temp_directory_path() / "haldrin-unplug-XXXXXX").string();
-    void SetUp() override {
-        ASSERT_NE(mkdtemp(folder.data()), nullptr);
-        ScopeLink::s_openFailures = 0;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    std::string Flash() const { return folder + "/flash.bin"; }
-    Strings Options(Strings faults) const {
-        Strings o = {"--firmware",   "bootloader", "--blocks-per-sector", "2", "--sectors",    "2",
-                     "--flash-file", Flash(),      "--throughput",        "0", "--latency-ms", "0",
-                     "--erase-ms",   "0",          "--program-ms",        "0"};
+    // In the test process's private runtime folder.
+    const std::string flash = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" +
+                              testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
+    UnplugCase() { ScopeLink::s_openFailures = 0; }
+    testsupport::VirtualScopeProcess Scope(const Strings& faults) const {
+        Strings o = {"--firmware", "bootloader", "--blocks-per-sector", "2",
+                     "--sectors",  "2",          "--flash-file",        flash};
+        for (const char* delay : {"--throughput", "--latency-ms", "--erase-ms", "--program-ms"})
+            o.insert(o.end(), {delay, "0"});
         o.insert(o.end(), faults.begin(), faults.end());
-        return o;
+        return testsupport::VirtualScopeProcess(o);
     }
     // The commands the scope took, in order: "hello" or code:address, e.g. "FE:1".
     static Strings Commands(const testsupport::VirtualScopeProcess& scope) {
+        using testsupport::Field;
         Strings commands;
         for (const std::string& line : scope.LogLines())
-            if (testsupport::Field(line, "ev") == "cmd") {
-                const std::string code = testsupport::Field(line, "code");
-                commands.push_back(code == "0xFF" ? "hello"
-                                                  : code.substr(2) + ":" + testsupport::Field(line, "addr"));
-            }
+            if (const std::string code = Field(line, "code"); Field(line, "ev") == "cmd")
+                commands.push_back(code == "0xFF" ? "hello" : code.substr(2) + ":" + Field(line, "addr"));
         return commands;
     }
 };
 } // namespace
 
 TEST_F(UnplugCase, NoCommandAfterTheLastReplyIsAnswered) {
-    testsupport::VirtualScopeProcess scope(Options({"--unplug-after-commands", "1"}));
+    const auto scope = Scope({"--unplug-after-commands", "1"});
     ScopeLink link;
     ASSERT_EQ(link.Connect(), ScopeLink::kReady) << "the hello, command 1, is answered";
     // At once, while the scope still waits for the host to take that reply.
-    EXPECT_EQ(link.EraseSector(0), 0) << "the erase was answered: the scope took a command after its last";
+    EXPECT_EQ(link.EraseSector(0), 0) << "the scope answered a command after its last";
     EXPECT_EQ(scope.WaitForEvents("unplug", 1).size(), 1u);
     EXPECT_EQ(Commands(scope), (Strings{"hello"}));
-    EXPECT_FALSE(std::filesystem::exists(Flash()));
+    EXPECT_FALSE(std::filesystem::exists(flash));
 }
 
 TEST_F(UnplugCase, AfterTheReplugTheNextHelloIsAnswered) {
-    testsupport::VirtualScopeProcess scope(
-        Options({"--unplug-after-commands", "2", "--replug-after-ms", "50"}));
+    const auto scope = Scope({"--unplug-after-commands", "2", "--replug-after-ms", "50"});
     ScopeLink link;
     ASSERT_EQ(link.Connect(), ScopeLink::kReady);
     EXPECT_EQ(link.QueryGeometry(), 1) << "command 2 is answered";
@@ -76,6 +63,6 @@ TEST_F(UnplugCase, AfterTheReplugTheNextHelloIsAnswered) {
         connected = link.Connect();
     }
     EXPECT_EQ(connected, ScopeLink::kReady);
-    EXPECT_EQ(link.EraseSector(1), BootPacket::kAcknowledged);
+    EXPECT_EQ(link.EraseSector(1), loader::BootPacket::kAcknowledged);
     EXPECT_EQ(Commands(scope), (Strings{"hello", "FA:0", "hello", "FE:1"}));
 }

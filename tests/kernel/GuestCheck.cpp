@@ -1,48 +1,166 @@
 // kernel-guest-check: runs inside the QEMU guest against the real ftdi_sio
-// tty, through our driver library, and prints one "CHECK <name> PASS|FAIL"
-// line per check for the host. The guest's init script calls it once per
+// tty, through our driver library, and prints one "CHECK <name> PASS|FAIL
+// <detail>" line per check for the host, and SYNC lines where the host must
+// act (see run-kernel-test.sh). The guest's init script calls it once per
 // step, as root or as an ordinary user.
-#include "GuestSteps.h"
-#include "GuestSupport.h"
+#include "ftd2xx.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <linux/serial.h>
+#include <linux/usbdevice_fs.h>
 #include <map>
+#include <memory>
+#include <poll.h>
+#include <string>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
-namespace guest {
 namespace {
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
 
+// The one bridge the guest has: QEMU's FTDI-compatible serial device.
+constexpr const char* kNode = "/dev/ttyUSB0";
+constexpr const char* kLatencyTimer = "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer";
+const Bytes kScreenRequest = {0x51, 0x42, 0x0D};
+constexpr size_t kFrameSize = 8410;
+
+void Say(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+bool Report(const std::string& name, bool pass, const std::string& detail) {
+    Say("CHECK " + name + (pass ? " PASS " : " FAIL ") + detail);
+    return pass;
+}
+std::string Ms(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f ms", ms);
+    return text;
+}
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+std::string FirstLine(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
 std::string Who() {
     return "uid " + std::to_string(getuid()) + " gid " + std::to_string(getgid());
 }
+// Folder of the tty's USB device in sysfs, empty while there is none.
+std::string UsbDeviceFolder() {
+    char resolved[PATH_MAX];
+    if (!realpath("/sys/class/tty/ttyUSB0/device", resolved))
+        return {};
+    // ttyUSB0 sits on the interface (1-1:1.0), which sits on the USB device.
+    std::string folder = resolved;
+    return folder.substr(0, folder.rfind('/', folder.rfind('/') - 1));
+}
+DWORD DeviceCount() {
+    DWORD count = 0;
+    return FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) == FT_OK ? count : 0xFFFFFFFFu;
+}
+// Polls condition every millisecond until it holds or timeoutMs passed.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+        if (Clock::now() >= deadline)
+            return false;
+    return true;
+}
 
+// FT_Open in another process of this program (try-open): its status, and
+// what it wrote on standard error.
+int OpenElsewhere(std::string& errors) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDERR_FILENO);
+        execl("/proc/self/exe", "/proc/self/exe", "try-open", nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    char chunk[256];
+    for (ssize_t got; (got = read(out[0], chunk, sizeof chunk)) > 0;)
+        errors.append(chunk, static_cast<size_t>(got));
+    close(out[0]);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 // Whether text is exactly one line; drops its newline.
 bool OneLine(std::string& text) {
     const bool one = !text.empty() && text.find('\n') == text.size() - 1;
-    if (!text.empty() && text.back() == '\n')
+    if (one)
         text.pop_back();
     return one;
 }
 
+// Opens device 0 and makes count round trips (read time-out 2 s) of
+// command(i), each reply replySize bytes and equal to expected unless that is
+// empty: the spread of their times, or the first that went wrong.
+bool RoundTrips(int count, const std::function<Bytes(int)>& command, size_t replySize, const Bytes& expected,
+                std::string& detail) {
+    FT_HANDLE handle = nullptr;
+    if (const FT_STATUS status = FT_Open(0, &handle); status != FT_OK) {
+        detail = "FT_Open " + std::to_string(status);
+        return false;
+    }
+    const std::unique_ptr<void, FT_STATUS (*)(FT_HANDLE)> closer(handle, FT_Close);
+    FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX);
+    FT_SetTimeouts(handle, 2000, 2000);
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        const Bytes sent = command(i);
+        Bytes reply(replySize);
+        DWORD written = 0, got = 0;
+        const auto start = Clock::now();
+        FT_STATUS status =
+            FT_Write(handle, const_cast<uint8_t*>(sent.data()), static_cast<DWORD>(sent.size()), &written);
+        if (status == FT_OK && written == sent.size())
+            status = FT_Read(handle, reply.data(), static_cast<DWORD>(replySize), &got);
+        times.push_back(MsSince(start));
+        reply.resize(got);
+        if (status != FT_OK || got != replySize || (!expected.empty() && reply != expected)) {
+            detail = "round trip " + std::to_string(i) + ": status " + std::to_string(status) + ", " +
+                     std::to_string(got) + " bytes" + (got == replySize ? ", not the expected ones" : "");
+            return false;
+        }
+    }
+    std::sort(times.begin(), times.end());
+    char text[96];
+    std::snprintf(text, sizeof text, "min/median/max %.2f/%.2f/%.2f ms over %d", times.front(),
+                  times[times.size() / 2], times.back(), count);
+    detail = text;
+    return true;
+}
+
 bool List() {
     const DWORD count = DeviceCount();
-    char description[64] = {};
-    char serial[64] = {};
-    const auto first = reinterpret_cast<PVOID>(uintptr_t{0});
+    char description[64] = {}, serial[64] = {};
     const FT_STATUS byDescription =
-        FT_ListDevices(first, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
-    const FT_STATUS bySerial = FT_ListDevices(first, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
-    const std::string usb = UsbDeviceFolder();
-    const std::string vendor = FirstLine(usb + "/idVendor");
-    const std::string product = FirstLine(usb + "/product");
-    const bool pass = count == 1 && byDescription == FT_OK && bySerial == FT_OK && vendor == "0403" &&
-                      !product.empty() && product == description && std::string(serial) == kTty;
-    return Report("list", pass,
+        FT_ListDevices(nullptr, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
+    const FT_STATUS bySerial = FT_ListDevices(nullptr, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+    const std::string vendor = FirstLine(UsbDeviceFolder() + "/idVendor");
+    const std::string product = FirstLine(UsbDeviceFolder() + "/product");
+    return Report("list",
+                  count == 1 && byDescription == FT_OK && bySerial == FT_OK && vendor == "0403" &&
+                      !product.empty() && product == description && std::string(serial) == "ttyUSB0",
                   "count " + std::to_string(count) + ", device 0 '" + description + "' (" + serial +
                       "), sysfs vendor " + vendor + " product '" + product + "'");
 }
@@ -59,10 +177,9 @@ bool ResetLatency() {
     }
     if (fd >= 0)
         close(fd);
-    FILE* timer = std::fopen(kLatencyTimer, "w");
-    const bool written = timer && std::fputs("16", timer) >= 0 && std::fclose(timer) == 0;
+    std::ofstream(kLatencyTimer) << "16";
     const std::string now = FirstLine(kLatencyTimer);
-    return (cleared && written && now == "16") ||
+    return (cleared && now == "16") ||
            Report("latency-reset", false,
                   "flag cleared " + std::to_string(cleared) + ", timer '" + now + "'");
 }
@@ -71,71 +188,66 @@ bool ResetLatency() {
 bool Latency(const std::string& name) {
     const std::string before = FirstLine(kLatencyTimer);
     FT_HANDLE handle = nullptr;
-    FT_STATUS status = FT_OK;
-    std::string errors = CapturedStderr([&] { status = FT_Open(0, &handle); });
+    const FT_STATUS status = FT_Open(0, &handle);
     const std::string after = FirstLine(kLatencyTimer);
     if (status == FT_OK)
         FT_Close(handle);
-    OneLine(errors);
     return Report(name, status == FT_OK && after == "1",
                   Who() + ": FT_Open " + std::to_string(status) + ", latency timer " + before +
-                      " ms before, " + after + " ms after" + (errors.empty() ? "" : "; " + errors));
+                      " ms before, " + after + " ms after");
 }
 
-// What the last open left in the bridge itself, read by root after the check
-// named name (ordinary users may not send requests to the device).
+// What the last open left in the bridge itself, read by root with the bridge's
+// vendor request through usbfs after the check named name (ordinary users may
+// not send requests to the device).
 bool LatencyRegister(const std::string& name) {
-    std::string why;
-    const int value = BridgeLatencyRegister(why);
-    return Report(name + "-bridge", value == 1,
-                  value < 0 ? why : "the bridge's latency register holds " + std::to_string(value) + " ms");
+    const std::string usb = UsbDeviceFolder();
+    char node[64];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", std::atoi(FirstLine(usb + "/busnum").c_str()),
+                  std::atoi(FirstLine(usb + "/devnum").c_str()));
+    const int fd = open(node, O_RDWR | O_CLOEXEC);
+    uint8_t value = 0;
+    usbdevfs_ctrltransfer transfer{};
+    transfer.bRequestType = 0xC0; // vendor request, device to host
+    transfer.bRequest = 0x0A;     // get latency timer
+    transfer.wLength = 1;
+    transfer.timeout = 1000;
+    transfer.data = &value;
+    const bool read = fd >= 0 && ioctl(fd, USBDEVFS_CONTROL, &transfer) == 1;
+    if (fd >= 0)
+        close(fd);
+    return Report(name + "-bridge", read && value == 1,
+                  read ? "the bridge's latency register holds " + std::to_string(value) + " ms"
+                       : std::string("cannot read the latency register through ") + node);
 }
 
-// Whether the kernel lists an exclusive flock() held by this process.
-bool HoldsFlock() {
-    std::ifstream locks("/proc/locks");
-    const std::string pid = " " + std::to_string(getpid()) + " ";
-    for (std::string line; std::getline(locks, line);)
-        if (line.find("FLOCK") != std::string::npos && line.find("WRITE") != std::string::npos &&
-            line.find(pid) != std::string::npos)
-            return true;
-    return false;
-}
-
-// Holds the device open while a second process of this program tries too.
+// Holds the device open (with an exclusive flock that /proc/locks lists)
+// while a second process of this program tries too.
 bool SecondOpen() {
     FT_HANDLE handle = nullptr;
     if (FT_Open(0, &handle) != FT_OK)
         return Report("second-open", false, "the first open failed");
-    const bool locked = HoldsFlock();
-    ChildResult child = RunSelf({"try-open"});
+    std::ifstream locks("/proc/locks");
+    bool locked = false;
+    for (std::string line; std::getline(locks, line);)
+        locked |= line.find("FLOCK") != std::string::npos && line.find("WRITE") != std::string::npos &&
+                  line.find(" " + std::to_string(getpid()) + " ") != std::string::npos;
+    std::string errors;
+    const int code = OpenElsewhere(errors);
+    const bool oneLine = OneLine(errors);
     FT_Close(handle);
-    const bool oneLine = OneLine(child.errors);
     const std::string holder = "pid " + std::to_string(getpid()) + " (" + FirstLine("/proc/self/comm") + ")";
-    return Report("second-open",
-                  locked && child.exitCode == FT_DEVICE_NOT_OPENED && oneLine &&
-                      child.errors.find(holder) != std::string::npos,
-                  std::string(locked ? "flock listed in /proc/locks" : "no flock in /proc/locks") +
-                      ", second open status " + std::to_string(child.exitCode) + ", holder '" + holder +
-                      "': " + child.errors);
-}
-
-// The second process of SecondOpen: its exit status is FT_Open's.
-int TryOpen() {
-    FT_HANDLE handle = nullptr;
-    const FT_STATUS status = FT_Open(0, &handle);
-    if (status == FT_OK)
-        FT_Close(handle);
-    return static_cast<int>(status);
+    return Report(
+        "second-open",
+        locked && code == FT_DEVICE_NOT_OPENED && oneLine && errors.find(holder) != std::string::npos,
+        std::string(locked ? "flock listed in /proc/locks" : "no flock in /proc/locks") +
+            ", second open status " + std::to_string(code) + ", holder '" + holder + "': " + errors);
 }
 
 // An ordinary user on a node that no group may open.
 bool Denied() {
-    FT_HANDLE handle = nullptr;
-    FT_STATUS status = FT_OK;
-    std::string line = CapturedStderr([&] { status = FT_Open(0, &handle); });
-    if (status == FT_OK)
-        FT_Close(handle);
+    std::string line;
+    const int status = OpenElsewhere(line);
     const bool oneLine = OneLine(line);
     return Report("permission-denied",
                   status == FT_DEVICE_NOT_OPENED && oneLine &&
@@ -144,15 +256,119 @@ bool Denied() {
                   Who() + ": FT_Open " + std::to_string(status) + ": " + line);
 }
 
+// Boot-loader firmware: hello commands and 2048-byte block programs. A packet
+// is 02, code, block number, data length, data, 03.
+bool BootLoaderRoundTrips() {
+    const auto packet = [](uint8_t code, int block, size_t length) {
+        Bytes bytes{0x02,
+                    code,
+                    static_cast<uint8_t>(block >> 8),
+                    static_cast<uint8_t>(block),
+                    static_cast<uint8_t>(length >> 8),
+                    static_cast<uint8_t>(length)};
+        bytes.resize(6 + length, static_cast<uint8_t>(0x5A + block));
+        bytes.push_back(0x03);
+        return bytes;
+    };
+    std::string hello, block;
+    const bool hellos = RoundTrips(
+        20, [&](int) { return packet(0xFF, 0, 0); }, 6, {0x02, 0xFF, 'B', 0, 0, 0x03}, hello);
+    const bool blocks = RoundTrips(
+        8, [&](int i) { return packet(0xFD, i, 2048); }, 6, {0x02, 0xFD, 'A', 0, 0, 0x03}, block);
+    const bool pass = Report("hello-round-trip", hellos, "7-byte hello, 6-byte reply: " + hello);
+    return Report("block-round-trip", blocks, "2055-byte program command, 6-byte reply: " + block) && pass;
+}
+
+// Asks the host to join the screen firmware instead, which the guest sees as
+// an unplug and a plug: waits for a USB device of another number, then
+// requests frames.
+bool ScreenRoundTrips() {
+    const std::string before = FirstLine(UsbDeviceFolder() + "/devnum");
+    Say("SYNC screen");
+    const auto start = Clock::now();
+    const bool swapped = WaitFor(
+        [&] {
+            const std::string folder = UsbDeviceFolder();
+            return !folder.empty() && FirstLine(folder + "/devnum") != before && DeviceCount() == 1;
+        },
+        20000);
+    if (!swapped)
+        return Report("screen-round-trip", false, "no new device within 20 s");
+    const double swapMs = MsSince(start);
+    std::string detail;
+    const bool pass = RoundTrips(
+        10, [](int) { return kScreenRequest; }, kFrameSize, {}, detail);
+    return Report("screen-round-trip", pass,
+                  "device back " + Ms(swapMs) +
+                      " after the request; 3-byte request, 8410-byte frame: " + detail);
+}
+
+// Unplug during a blocked read, timed from the moment the kernel hung the tty
+// up, as a descriptor of our own that the library knows nothing of sees it;
+// then plug in again and reopen.
+bool Hotplug() {
+    const int watched = open(kNode, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    FT_HANDLE handle = nullptr;
+    FT_STATUS status = FT_Open(0, &handle);
+    if (status != FT_OK)
+        return Report("unplug-read", false, "FT_Open " + std::to_string(status));
+    FT_SetTimeouts(handle, 0, 0);
+    // The screen firmware sends nothing unasked: without a time-out the read
+    // blocks until the device goes.
+    std::atomic<bool> returned{false};
+    Clock::time_point returnedAt;
+    std::thread reader([&] {
+        uint8_t byte = 0;
+        DWORD got = 0;
+        status = FT_Read(handle, &byte, 1, &got);
+        returnedAt = Clock::now();
+        returned = true;
+        Say("EVENT read returned");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Say("SYNC unplug");
+    const auto asked = Clock::now();
+    bool hungUp = false;
+    for (pollfd item{watched, POLLIN, 0}; !hungUp && MsSince(asked) < 20000;)
+        hungUp = poll(&item, 1, 1000) > 0 && (item.revents & (POLLHUP | POLLERR));
+    const auto hangupAt = Clock::now();
+    if (!WaitFor([&] { return returned.load(); }, 20000)) {
+        Report("unplug-read", false, "FT_Read still blocked 20 s after the unplug request");
+        _exit(1);
+    }
+    reader.join();
+    const bool listedNone = WaitFor([] { return DeviceCount() == 0; }, 3000);
+    const auto countedNone = Clock::now();
+    FT_Close(handle);
+    close(watched);
+    const auto since = [&](Clock::time_point at) {
+        return hungUp ? Ms(std::chrono::duration<double, std::milli>(at - hangupAt).count()) +
+                            " after the tty's hang-up"
+                      : std::string("(no hang-up seen)");
+    };
+    const bool read = Report(
+        "unplug-read", status != FT_OK && hungUp && returnedAt - hangupAt <= std::chrono::milliseconds(100),
+        "FT_Read returned status " + std::to_string(status) + " " + since(returnedAt));
+    const bool count = Report("unplug-count", listedNone,
+                              "count " + std::to_string(DeviceCount()) + " " + since(countedNone));
+
+    Say("SYNC plug");
+    const auto start = Clock::now();
+    if (!WaitFor([] { return DeviceCount() == 1; }, 20000))
+        return Report("replug", false, "count still " + std::to_string(DeviceCount()) + " after 20 s");
+    const double listedMs = MsSince(start);
+    std::string detail;
+    const bool frame = RoundTrips(
+        1, [](int) { return kScreenRequest; }, kFrameSize, {}, detail);
+    return Report("replug", frame,
+                  "listed again " + Ms(listedMs) + " after the request; reopened for one frame: " + detail) &&
+           read && count;
+}
+
 } // namespace
-} // namespace guest
 
 int main(int argc, char** argv) {
-    using namespace guest;
-    const std::string step = argc > 1 ? argv[1] : "";
-    const std::string name = argc > 2 ? argv[2] : "";
-    if (step == "try-open")
-        return TryOpen();
+    const std::string step = argc > 1 ? argv[1] : "", name = argc > 2 ? argv[2] : "";
     const std::map<std::string, std::function<bool()>> steps{
         {"list", List},
         {"reset-latency", ResetLatency},
@@ -164,14 +380,16 @@ int main(int argc, char** argv) {
         {"screen", ScreenRoundTrips},
         {"hotplug", Hotplug},
     };
-    const auto found = steps.find(step);
-    if (found == steps.end()) {
-        std::fprintf(stderr,
-                     "usage: %s STEP [NAME]; steps: latency and latency-register take a check name:\n",
-                     argv[0]);
-        for (const auto& [known, action] : steps)
-            std::fprintf(stderr, "  %s\n", known.c_str());
+    if (const auto found = steps.find(step); found != steps.end())
+        return found->second() ? 0 : 1;
+    if (step != "try-open") {
+        std::fprintf(stderr, "usage: %s STEP [CHECK NAME, for latency and latency-register]\n", argv[0]);
         return 2;
     }
-    return found->second() ? 0 : 1;
+    // The other process of OpenElsewhere: its exit status is FT_Open's.
+    FT_HANDLE handle = nullptr;
+    const FT_STATUS status = FT_Open(0, &handle);
+    if (status == FT_OK)
+        FT_Close(handle);
+    return static_cast<int>(status);
 }

@@ -1,14 +1,14 @@
 // The udev rules, line by line: KEY[{attribute}] operator "value" pairs joined
-// by commas, keys that udev knows with the operators it allows them, closed
-// quotes, jumps to labels further down; and the files' order and contents.
+// by commas, keys that udev knows with the operators it allows them, jumps to
+// labels further down; and the files' order and contents.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,62 +40,28 @@ const std::map<std::string, Key> kKeys = {
 
 // One rule line into its pairs; an error text if it is not well formed.
 std::string ParseLine(const std::string& line, std::vector<Pair>& pairs) {
-    size_t i = 0;
-    const auto skipSpace = [&] {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-            ++i;
-    };
-    for (;;) {
-        Pair pair;
-        skipSpace();
-        while (i < line.size() && (std::isupper(static_cast<unsigned char>(line[i])) || line[i] == '_'))
-            pair.key += line[i++];
+    // KEY, {attribute}, operator, "value", then a comma or the end of the line.
+    static const std::regex kPair(R"re(\s*([A-Z_]+)(?:\{([^}]+)\})?\s*(==|!=|\+=|-=|:=|=)\s*)re"
+                                  R"re("((?:[^"\\]|\\.)*)"\s*(,|$))re");
+    std::smatch m;
+    for (auto at = line.cbegin();; at = m[0].second) {
+        if (!std::regex_search(at, line.cend(), m, kPair, std::regex_constants::match_continuous))
+            return "no KEY{attribute} operator \"value\" at column " + std::to_string(at - line.cbegin() + 1);
+        const Pair pair{m[1], m[2], m[3], m[4]};
         const auto known = kKeys.find(pair.key);
         if (known == kKeys.end())
-            return "unknown key '" + pair.key + "' at column " + std::to_string(i + 1);
-        if (i < line.size() && line[i] == '{') {
-            const size_t close = line.find('}', i);
-            if (close == std::string::npos || close == i + 1)
-                return pair.key + ": attribute not closed or empty";
-            pair.attribute = line.substr(i + 1, close - i - 1);
-            i = close + 1;
-        }
+            return "unknown key " + pair.key;
         const Attribute attribute = known->second.attribute;
         if ((attribute == Required && pair.attribute.empty()) ||
             (attribute == None && !pair.attribute.empty()))
             return pair.key + (attribute == None ? " takes no {attribute}" : " needs an {attribute}");
-        skipSpace();
-        for (const char* op : {"==", "!=", "+=", "-=", ":=", "="})
-            if (line.compare(i, std::char_traits<char>::length(op), op) == 0) {
-                pair.op = op;
-                break;
-            }
-        if (pair.op.empty())
-            return pair.key + ": no operator";
-        i += pair.op.size();
-        const bool matching = pair.op == "==" || pair.op == "!=";
-        if (!(known->second.use & (matching ? Match : Assign)))
+        if (!(known->second.use & (pair.op == "==" || pair.op == "!=" ? Match : Assign)))
             return pair.key + " cannot be used with " + pair.op;
         if ((pair.key == "LABEL" || pair.key == "GOTO") && pair.op != "=")
             return pair.key + " takes only =";
-        skipSpace();
-        if (i >= line.size() || line[i] != '"')
-            return pair.key + ": value not in double quotes";
-        for (++i; i < line.size() && line[i] != '"'; ++i) {
-            if (line[i] == '\\' && i + 1 < line.size())
-                ++i;
-            pair.value += line[i];
-        }
-        if (i >= line.size())
-            return pair.key + ": quote not closed";
-        ++i;
         pairs.push_back(pair);
-        skipSpace();
-        if (i == line.size())
+        if (m[5].length() == 0)
             break;
-        if (line[i] != ',')
-            return "',' expected after " + pair.key + " at column " + std::to_string(i + 1);
-        ++i;
     }
     const bool assigns =
         std::any_of(pairs.begin(), pairs.end(), [](const Pair& p) { return p.op != "==" && p.op != "!="; });
@@ -144,11 +110,6 @@ bool Has(const std::vector<Pair>& pairs, const std::string& key, const std::stri
     });
 }
 
-std::string Read(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 } // namespace
 
 TEST(UdevRules, TheParserRefusesWhatUdevWouldNot) {
@@ -189,11 +150,14 @@ TEST(UdevRules, OurFilesAreWellFormedAndSortBeforeSeatLate) {
     // 73-seat-late.rules turns the uaccess tag into an access list.
     EXPECT_LT(files[1].filename().string(), "73-seat-late.rules");
 
-    std::vector<Pair> tags, access;
-    for (const std::string& error : ParseRules(Read(files[0]), tags))
-        ADD_FAILURE() << files[0] << ": " << error;
-    for (const std::string& error : ParseRules(Read(files[1]), access))
-        ADD_FAILURE() << files[1] << ": " << error;
+    std::vector<Pair> pairs[2];
+    for (int i = 0; i < 2; ++i) {
+        std::ifstream in(files[i]);
+        for (const std::string& error : ParseRules({std::istreambuf_iterator<char>(in), {}}, pairs[i]))
+            ADD_FAILURE() << files[i] << ": " << error;
+    }
+    const std::vector<Pair>& tags = pairs[0];
+    const std::vector<Pair>& access = pairs[1];
 
     // The first marks the FTDI bridges' ttys and USB serial ports; the second
     // acts on that mark only.
