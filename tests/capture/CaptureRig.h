@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -21,18 +22,15 @@ inline std::vector<std::string> FastLink(std::vector<std::string> more = {}) {
 }
 
 struct RecordingPorts : appsupport::Messages, capture::WindowPort, appsupport::WindowTimers {
+    void ShowMessage(const std::string& text) override { shown << QString::fromStdString(text); }
+    bool AskYesNo(const std::string& question) override { return ShowMessage(question), answerYes; }
+    void InvalidateWindow() override { ++invalidations; }
+    void Start(int, int, Kind) override { timerRunning = true; }
+    void Stop(int) override { timerRunning = false; }
     QStringList shown;
     bool answerYes = true;
     int invalidations = 0;
     bool timerRunning = false;
-    void ShowMessage(const std::string& text) override { shown << QString::fromStdString(text); }
-    bool AskYesNo(const std::string& question) override {
-        shown << QString::fromStdString(question);
-        return answerYes;
-    }
-    void InvalidateWindow() override { ++invalidations; }
-    void Start(int, int, Kind) override { timerRunning = true; }
-    void Stop(int) override { timerRunning = false; }
 };
 
 struct CaptureRig : RecordingPorts, appsupport::SteadyClock {
@@ -41,14 +39,12 @@ struct CaptureRig : RecordingPorts, appsupport::SteadyClock {
     // Real time, but it can be pushed forward to reach time-outs without waiting.
     std::uint32_t TickCount() override { return appsupport::SteadyClock::TickCount() + clockOffset; }
     int Open() { return link.OpenLink(); }
-    void Tick() { link.OnCaptureTimer(capture::CaptureLink::kCaptureTimer); }
     // Ticks about once a millisecond until done() holds; false after timeoutMs.
     bool TickUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!done() && std::chrono::steady_clock::now() < end) {
-            Tick();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        for (; !done() && std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+            link.OnCaptureTimer(capture::CaptureLink::kCaptureTimer);
         return done();
     }
     void TickFor(int ms) {
@@ -72,6 +68,11 @@ inline int BlackPixels(const QImage& image, const QRect& area) {
         for (int x = area.left(); x <= area.right(); ++x)
             black += (image.pixel(x, y) & 0xFFFFFF) == 0;
     return black;
+}
+
+inline int OpenDescriptors() {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 } // namespace capturetest

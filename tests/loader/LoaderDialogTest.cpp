@@ -1,13 +1,13 @@
-// The loader window on an X display (run under xvfb-run): its start values, keys
-// and close box, message boxes over it, the file selection of Open BIN, the file
-// name field, and a whole download with the desktop told of it over D-Bus.
+// The loader window on an X display (run under xvfb-run): its start values, keys and
+// close box, message boxes over it, the file selection of Open BIN, the file name field,
+// and a whole download with the desktop told of it over D-Bus.
 #include "LoaderDialog.h"
 #include "DesktopServices.h"
 #include "FileChooser.h"
 #include "FinishDialog.h"
 #include "LoaderControls.h"
 #include "LoaderQtPrompts.h"
-#include "LoaderTestKit.h"
+#include "VirtualScopeProcess.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -21,12 +21,14 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
 
-#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -38,27 +40,24 @@ using namespace loader::controls;
 
 namespace haldrintest {
 
-// A D-Bus daemon of the test's own, with a configuration of its own, started
-// before the application connects to any bus: it is the program's system bus
-// (logind's) and its session bus (the taskbar's). It dies with the test.
+// A D-Bus daemon of the test's own, with a configuration of its own, started before the
+// application connects to any bus: it is the program's system bus (logind's) and its
+// session bus (the taskbar's). It dies with the test.
 struct TestBus {
-    TestBus() { error = Start(); }
-    std::string Start() {
+    TestBus() {
         if (!mkdtemp(dir.data()))
-            return "no folder for the bus";
-        const std::string config = dir + "/bus.conf";
-        std::ofstream(config)
+            return;
+        std::ofstream(dir + "/bus.conf")
             << "<busconfig><listen>unix:path=" << dir << "/socket</listen><auth>EXTERNAL</auth>"
             << "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
             << "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0)
-            return "no pipe";
-        pid = fork();
-        if (pid == 0) {
+            return;
+        if ((pid = fork()) == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             dup2(out[1], STDOUT_FILENO);
-            execlp("dbus-daemon", "dbus-daemon", ("--config-file=" + config).c_str(), "--nofork",
+            execlp("dbus-daemon", "dbus-daemon", ("--config-file=" + dir + "/bus.conf").c_str(), "--nofork",
                    "--nopidfile", "--print-address=1", nullptr);
             _exit(127);
         }
@@ -68,27 +67,24 @@ struct TestBus {
         if (pid > 0 && poll(&ready, 1, 10000) == 1 && read(out[0], line, sizeof line - 1) > 0)
             address = std::string(line, strcspn(line, "\n"));
         close(out[0]);
-        if (address.empty())
-            return "dbus-daemon did not start (is it installed?)";
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
         setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        return "";
     }
     ~TestBus() {
         if (pid > 0 && kill(pid, SIGTERM) == 0)
             waitpid(pid, nullptr, 0);
+        std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
     std::string dir = (std::filesystem::temp_directory_path() / "haldrin-bus-XXXXXX").string();
-    std::string address, error;
+    std::string address; // empty when dbus-daemon did not start
     pid_t pid = -1;
-    std::error_code ignored;
 };
 const TestBus testBus; // made before main(), so before the application
 
-// logind on the test's bus: each Inhibit call is recorded and answered with the
-// write end of a pipe, whose read end shows when the caller has closed it. It
-// also records the taskbar's launcher-entry signals.
+// logind on the test's bus: each Inhibit call is recorded and answered with the write end of
+// a pipe, whose read end shows when the caller has closed it. It also records the taskbar's
+// launcher-entry signals.
 class DesktopStandIn : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
@@ -138,10 +134,34 @@ class DesktopStandIn : public QObject {
     QDBusConnection m_bus;
 };
 
+struct AnsweringChooser : FileChooser {
+    std::optional<std::string> Choose(QWidget*) override {
+        ++openings;
+        if (whileOpen)
+            whileOpen();
+        return path;
+    }
+    std::string path;
+    int openings = 0;
+    std::function<void()> whileOpen;
+};
+
 } // namespace haldrintest
 
-TEST(LoaderDialog, StartValuesAndEnterDoingNothingAndAskingBeforeQuitting) {
-    LoaderDialog dialog;
+using haldrintest::AnsweringChooser;
+
+// The start values; Enter does nothing. A path too long for the file name field is drawn
+// elided in the middle, as a label of the elided text would draw it, and shown whole as the
+// tooltip; the text stays whole. Quitting is asked about.
+TEST(LoaderDialog, StartValuesLongFileNameAndAskingBeforeQuitting) {
+    QTemporaryDir folder;
+    const std::string dir =
+        folder.path().toStdString() + "/firmware images of the workshop/automotive scope/2024 release";
+    std::filesystem::create_directories(dir);
+    AnsweringChooser chooser;
+    chooser.path = dir + "/SCOPE_FW.BIN";
+    std::ofstream(chooser.path) << std::string(3000, 'x');
+    LoaderDialog dialog(&chooser);
     EXPECT_EQ(dialog.windowTitle(), "Haldrin  Ver. 1.03");
     const std::pair<int, const char*> texts[] = {{kFileName, "Not Selected"},
                                                  {kFileSize, "Unknown"},
@@ -161,7 +181,6 @@ TEST(LoaderDialog, StartValuesAndEnterDoingNothingAndAskingBeforeQuitting) {
     }
     EXPECT_EQ(dialog.TotalBar()->value() + dialog.SectorBar()->value(), 0);
     EXPECT_TRUE(dialog.Timers().IsActive(1));
-
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     dialog.activateWindow(); // no window manager gives the focus under Xvfb
@@ -169,87 +188,6 @@ TEST(LoaderDialog, StartValuesAndEnterDoingNothingAndAskingBeforeQuitting) {
     QTest::keyClick(&dialog, Qt::Key_Return);
     QTest::keyClick(dialog.findChild<QPushButton*>(QString::number(kExit)), Qt::Key_Enter);
     EXPECT_TRUE(dialog.isVisible());
-    dialog.move(30, 40); // wherever the window is, its boxes open centred over it
-    // Answer No to Escape's question and the window stays; Yes to the close box's and it ends.
-    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
-        bool asked = false;
-        QTimer::singleShot(50, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                const QPoint off = box->frameGeometry().center() - dialog.frameGeometry().center();
-                EXPECT_LE(off.manhattanLength(), 2) << off.x() << ", " << off.y();
-                asked = box->text() == "Are you sure you want to quit?", box->button(answer)->click();
-            }
-        });
-        if (answer == QMessageBox::No)
-            QTest::keyClick(&dialog, Qt::Key_Escape);
-        else
-            dialog.close();
-        EXPECT_TRUE(asked);
-        EXPECT_EQ(dialog.isVisible(), answer == QMessageBox::No);
-    }
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-}
-
-TEST(LoaderDialog, FileSelectionOffersBinFilesOfEitherCase) {
-    const QString folder = QDir::temp().filePath(QStringLiteral("haldrin-choose-%1").arg(getpid()));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    for (const char* name : {"UPPER.BIN", "lower.bin", "notes.txt"})
-        QFile(QDir(folder).filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
-    QStringList offered;
-    QString title, filter, typed;
-    QTimer::singleShot(50, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        title = dialog->windowTitle(), filter = dialog->selectedNameFilter();
-        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-            typed = name->text();
-        dialog->setDirectory(folder);
-        auto* model = dialog->findChild<QFileSystemModel*>();
-        if (!model)
-            return dialog->reject(); // not Qt's own dialog: nothing offered, the test fails
-        EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount(model->index(folder)) >= 2; }));
-        const QModelIndex root = model->index(folder);
-        for (int row = 0; row < model->rowCount(root); ++row)
-            if (model->flags(model->index(row, 0, root)) & Qt::ItemIsEnabled)
-                offered << model->fileName(model->index(row, 0, root));
-        dialog->reject();
-    });
-    EXPECT_FALSE(BinFileChooser().Choose(nullptr).has_value());
-    offered.sort();
-    EXPECT_EQ(title, "Select Bin File");
-    EXPECT_EQ(filter, "BIN Files (*.BIN)");
-    EXPECT_EQ(typed, "*.BIN");
-    EXPECT_EQ(offered, QStringList({"UPPER.BIN", "lower.bin"}));
-    QDir(folder).removeRecursively();
-}
-
-namespace {
-struct AnsweringChooser : FileChooser {
-    std::optional<std::string> Choose(QWidget*) override {
-        ++openings;
-        if (whileOpen)
-            whileOpen();
-        return path;
-    }
-    std::string path;
-    int openings = 0;
-    std::function<void()> whileOpen;
-};
-} // namespace
-
-// A path too long for the field is drawn elided in the middle, as a label of the
-// elided text would draw it, and shown whole as the tooltip; the text stays whole.
-TEST(LoaderDialog, LongFileNameKeepsBothEndsInSightAndWholeInItsTooltip) {
-    loadertest::TempFolder folder;
-    const std::string dir = folder.Path("firmware images of the workshop/automotive scope/2024 release");
-    std::filesystem::create_directories(dir);
-    AnsweringChooser chooser;
-    chooser.path = dir + "/SCOPE_FW.BIN";
-    loadertest::WriteBytes(chooser.path, loadertest::Pattern(3000, 1));
-    LoaderDialog dialog(&chooser);
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     QTest::mouseClick(dialog.findChild<QPushButton*>(QString::number(kOpenBin)), Qt::LeftButton);
     auto* field = dialog.findChild<QLabel*>(QString::number(kFileName));
     const QString path = QString::fromStdString(chooser.path);
@@ -262,22 +200,82 @@ TEST(LoaderDialog, LongFileNameKeepsBothEndsInSightAndWholeInItsTooltip) {
     drawn.setAlignment(field->alignment());
     drawn.setGeometry(field->geometry());
     EXPECT_TRUE(field->grab().toImage() == drawn.grab().toImage()) << "not drawn as " << elided.toStdString();
-
     const QPoint inside = field->rect().center();
     QHelpEvent help(QEvent::ToolTip, inside, field->mapToGlobal(inside));
     QApplication::sendEvent(field, &help);
     EXPECT_TRUE(QToolTip::isVisible());
     EXPECT_EQ(QToolTip::text().toStdString(), chooser.path);
     QToolTip::hideText();
+    dialog.move(30, 40); // wherever the window is, its boxes open centred over it
+    // Answer No to Escape's question and the window stays; Yes to the close box's and it ends.
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        bool asked = false;
+        QTimer::singleShot(50, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                const QPoint off = box->frameGeometry().center() - dialog.frameGeometry().center();
+                EXPECT_LE(off.manhattanLength(), 2) << off.x() << ", " << off.y();
+                asked = box->text() == "Are you sure you want to quit?", box->button(answer)->click();
+            }
+        });
+        answer == QMessageBox::No ? QTest::keyClick(&dialog, Qt::Key_Escape) : void(dialog.close());
+        EXPECT_TRUE(asked);
+        EXPECT_EQ(dialog.isVisible(), answer == QMessageBox::No);
+    }
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
-// End to end on the X display: an image into the virtual scope at its default link
-// model; a picture of the window half way through is kept for the documentation.
-// While the flash is written, logind (a stand-in on the test's bus) holds the
-// window's inhibitor and the taskbar entry shows the progress.
+// Open BIN's selection offers .BIN files of either case; no second selection opens on top
+// of one that is open.
+TEST(LoaderDialog, FileSelectionOffersBinFilesOfEitherCaseAndNoSecondOne) {
+    QTemporaryDir folder;
+    for (const char* name : {"UPPER.BIN", "lower.bin", "notes.txt"})
+        QFile(folder.filePath(name)).open(QIODevice::WriteOnly);
+    QStringList offered;
+    QString title, filter, typed;
+    QTimer::singleShot(50, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        title = dialog->windowTitle(), filter = dialog->selectedNameFilter();
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            typed = name->text();
+        dialog->setDirectory(folder.path());
+        auto* model = dialog->findChild<QFileSystemModel*>();
+        if (!model)
+            return dialog->reject(); // not Qt's own dialog: nothing offered, the test fails
+        const QModelIndex root = model->index(folder.path());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount(root) >= 2; }));
+        for (int row = 0; row < model->rowCount(root); ++row)
+            if (model->flags(model->index(row, 0, root)) & Qt::ItemIsEnabled)
+                offered << model->fileName(model->index(row, 0, root));
+        dialog->reject();
+    });
+    EXPECT_FALSE(BinFileChooser().Choose(nullptr).has_value());
+    offered.sort();
+    EXPECT_EQ(QStringList({title, filter, typed}),
+              QStringList({"Select Bin File", "BIN Files (*.BIN)", "*.BIN"}));
+    EXPECT_EQ(offered, QStringList({"UPPER.BIN", "lower.bin"}));
+
+    QDialog window;
+    QIcon icon;
+    appsupport::QtWindowTimers timers([](int) {});
+    AnsweringChooser chooser;
+    chooser.path = "first.BIN";
+    LoaderQtPrompts prompts(window, icon, timers, chooser);
+    std::optional<std::string> inner = "not asked";
+    chooser.whileOpen = [&] { inner = prompts.ChooseFile(); };
+    EXPECT_EQ(prompts.ChooseFile(), "first.BIN");
+    EXPECT_EQ(inner, std::nullopt);
+    EXPECT_EQ(chooser.openings, 1);
+}
+
+// End to end on the X display: an image into the virtual scope at its default link model; a
+// picture of the window half way through is kept for the documentation. While the flash is
+// written, logind (a stand-in on the test's bus) holds the window's inhibitor and the taskbar
+// entry shows the progress.
 TEST(LoaderDialog, DownloadsIntoTheVirtualScopeAndShowsProgress) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run with QT_QPA_PLATFORM=xcb";
-    ASSERT_EQ(haldrintest::testBus.error, "");
+    ASSERT_NE(haldrintest::testBus.address, "") << "dbus-daemon did not start (is it installed?)";
     {
         // Without logind on the bus no inhibitor is held, and asking ends quietly.
         appsupport::SleepInhibitor alone("sleep", "Haldrin", "no logind");
@@ -286,12 +284,14 @@ TEST(LoaderDialog, DownloadsIntoTheVirtualScopeAndShowsProgress) {
         EXPECT_FALSE(alone.Held());
     }
     haldrintest::DesktopStandIn desktop;
-    loadertest::TempFolder folder;
-    const std::string flash = folder.Path("flash.bin");
+    QTemporaryDir folder;
+    const std::string flash = folder.filePath("flash.bin").toStdString();
     AnsweringChooser chooser;
-    chooser.path = folder.Path("SCOPE_FW.BIN");
-    const auto image = loadertest::Pattern(600000, 11);
-    loadertest::WriteBytes(chooser.path, image);
+    chooser.path = folder.filePath("SCOPE_FW.BIN").toStdString();
+    std::string image(600000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>((i * 131) ^ (i >> 9));
+    std::ofstream(chooser.path, std::ios::binary) << image;
     testsupport::VirtualScopeProcess scope({"--firmware", "bootloader", "--flash-file", flash});
 
     LoaderDialog dialog(&chooser);
@@ -313,11 +313,10 @@ TEST(LoaderDialog, DownloadsIntoTheVirtualScopeAndShowsProgress) {
     QTimer::singleShot(60000, &dialog, [&] { dialog.done(QDialog::Accepted); }); // a hang, not a timing goal
     EXPECT_EQ(dialog.exec(), QDialog::Rejected) << "only Finish ends the window with Cancel";
     EXPECT_EQ(chooser.openings, 1);
-    loadertest::Bytes expected(294 * 2048, 0xFF);
-    std::copy(image.begin(), image.end(), expected.begin());
-    const auto written = loadertest::ReadBytes(flash);
-    ASSERT_GE(written.size(), expected.size());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), written.begin()));
+    std::ifstream in(flash, std::ios::binary);
+    const std::string written{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_TRUE(written.substr(0, 294 * 2048) == image + std::string(294 * 2048 - image.size(), '\xFF'))
+        << written.size() << " bytes in the flash";
 
     EXPECT_EQ(desktop.inhibits.join(", ").toStdString(),
               "sleep:idle|Haldrin|Writing the scope's firmware|block");
@@ -340,21 +339,6 @@ TEST(LoaderDialog, DownloadsIntoTheVirtualScopeAndShowsProgress) {
         QDir().mkpath(QStringLiteral(SCOPE_DOCS_SHOT_DIR));
         EXPECT_TRUE(shot.save(QStringLiteral(SCOPE_DOCS_SHOT_DIR "/haldrin-download.png")));
     }
-}
-
-// No second file selection opens on top of one that is open.
-TEST(LoaderDialog, PromptsOpenNoSecondSelection) {
-    QDialog window;
-    QIcon icon;
-    appsupport::QtWindowTimers timers([](int) {});
-    AnsweringChooser chooser;
-    chooser.path = "first.BIN";
-    LoaderQtPrompts prompts(window, icon, timers, chooser);
-    std::optional<std::string> inner = "not asked";
-    chooser.whileOpen = [&] { inner = prompts.ChooseFile(); };
-    EXPECT_EQ(prompts.ChooseFile(), "first.BIN");
-    EXPECT_EQ(inner, std::nullopt);
-    EXPECT_EQ(chooser.openings, 1);
 }
 
 #include "LoaderDialogTest.moc"
