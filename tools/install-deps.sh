@@ -14,6 +14,7 @@ packages=(
   cpio xz-utils                   # its initramfs, and its kernel unpacked from Debian's package
   dpkg-dev                        # the Debian package's dependencies (dpkg-shlibdeps)
   desktop-file-utils appstream    # the package test validates desktop entries and metainfo
+  valgrind                        # bench/run.sh counts instructions per frame with callgrind
   xdotool man-db                  # it drives the installed programs' windows, reads the man pages
 )
 missing=()

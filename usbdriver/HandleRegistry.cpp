@@ -12,7 +12,7 @@ FT_HANDLE HandleRegistry::Add(std::unique_ptr<OpenDevice> device) {
     return reinterpret_cast<FT_HANDLE>(id);
 }
 
-thread_local RememberedLookup t_lastLookup = {nullptr, nullptr, 0, nullptr};
+constinit thread_local RememberedLookup t_lastLookup = {nullptr, nullptr, 0, nullptr};
 
 namespace {
 // Keeps t_lastLookup.device alive for the thread, even when another thread

@@ -18,16 +18,17 @@ namespace usbdriver {
 
 class HandleRegistry;
 
-// The calling thread's last handle look-up. Plain data, so that reaching it
-// costs no initialisation check; initial-exec, since the library is loaded at
-// start (or, by the capture program, early and once).
+// The calling thread's last handle look-up. Plain data, constant-initialised
+// (declared so, or every access checks for a thread-local initialiser);
+// initial-exec, since the library is loaded at start (or, by the capture
+// program, early and once).
 struct RememberedLookup {
     const HandleRegistry* registry;
     FT_HANDLE handle;
     std::uint64_t generation;
     OpenDevice* device;
 };
-extern thread_local RememberedLookup t_lastLookup __attribute__((tls_model("initial-exec")));
+extern constinit thread_local RememberedLookup t_lastLookup __attribute__((tls_model("initial-exec")));
 
 class HandleRegistry {
   public:

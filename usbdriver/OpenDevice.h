@@ -39,7 +39,7 @@ class OpenDevice {
     static constexpr std::chrono::milliseconds kLivenessSlice{10};
     // How often a call that does not wait looks at the device node itself; a
     // removed link and a hung-up tty are seen at once in any case.
-    static constexpr std::chrono::milliseconds kNodeCheckInterval{5};
+    static constexpr std::chrono::milliseconds kNodeCheckInterval{10};
     static constexpr ULONG kDefaultInTransferSize = 4096;
 
     struct OpenResult {
@@ -55,17 +55,20 @@ class OpenDevice {
 
     FT_STATUS QueueStatus(DWORD* bytes);
     FT_STATUS Read(void* buffer, DWORD count, DWORD* received) {
-        // Served from the queue without a system call when it holds enough
-        // (the capture program reads a frame byte by byte).
-        {
-            std::lock_guard lock(m_mutex);
-            if (count == 1 && m_queue.Size() > 0) {
-                *static_cast<uint8_t*>(buffer) = m_queue.TakeOne();
-                *received = 1;
-                return FT_OK;
-            }
-        }
+        if (count == 1 && ReadOne(buffer, received))
+            return FT_OK;
         return ReadWaiting(static_cast<uint8_t*>(buffer), count, received);
+    }
+    // A one-byte read served from the queue without a system call, when it
+    // holds a byte (the capture program reads a frame byte by byte); false
+    // when it is empty.
+    bool ReadOne(void* buffer, DWORD* received) {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.Size() == 0)
+            return false;
+        *static_cast<uint8_t*>(buffer) = m_queue.TakeOne();
+        *received = 1;
+        return true;
     }
     FT_STATUS Write(const void* buffer, DWORD count, DWORD* sent);
     FT_STATUS Purge(ULONG mask);

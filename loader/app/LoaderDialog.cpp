@@ -11,7 +11,9 @@
 #include "SystemMenu.h"
 
 #include <QContextMenuEvent>
+#include <QEvent>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -60,6 +62,7 @@ void LoaderDialog::BuildLayout() {
         auto* box = new QGroupBox(Text(title), this);
         box->setGeometry(du.Rect(x, y, w, h));
         box->lower();
+        m_groups.push_back(box);
     };
     auto label = [&](const char* text, int x, int y, int w, int h) {
         auto* l = new QLabel(Text(text), this);
@@ -105,6 +108,32 @@ void LoaderDialog::BuildLayout() {
     connect(exitButton, &QPushButton::clicked, this, [this] { m_sequencer.OnExit(); });
     connect(connectButton, &QPushButton::clicked, this, [this] { m_sequencer.OnConnect(); });
     connect(openBin, &QPushButton::clicked, this, [this] { m_sequencer.OnOpenBin(); });
+    PaintOwnBackgrounds();
+}
+
+// The texts and bars that change during a download fill their own background
+// with the colour of the panel beneath them (the style may tint a group box's
+// inside), so that Qt repaints just them, not the panel and its frame too.
+void LoaderDialog::PaintOwnBackgrounds() {
+    for (QGroupBox* box : m_groups) {
+        QImage panel(box->size(), QImage::Format_RGB32);
+        box->render(&panel, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+        for (QWidget* changing : m_widgets.Changing()) {
+            const QRect inBox = changing->geometry().translated(-box->pos());
+            if (!panel.rect().contains(inBox.center()))
+                continue;
+            QPalette palette = changing->palette();
+            palette.setColor(QPalette::Window, panel.pixelColor(inBox.center()));
+            changing->setPalette(palette);
+            changing->setAutoFillBackground(true);
+        }
+    }
+}
+
+void LoaderDialog::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::PaletteChange)
+        PaintOwnBackgrounds();
 }
 
 QLabel* LoaderDialog::AddText(int id, const char* text, int x, int y, int w, int h) {

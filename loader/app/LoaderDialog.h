@@ -15,6 +15,9 @@
 #include <QDialog>
 #include <QIcon>
 
+#include <vector>
+
+class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -39,13 +42,16 @@ class LoaderDialog : public QDialog {
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void BuildLayout();
     QLabel* AddText(int id, const char* text, int x, int y, int w, int h);
     QPushButton* AddButton(int id, const char* text, int x, int y, int w, int h);
+    void PaintOwnBackgrounds();
 
     QIcon m_hIcon;
+    std::vector<QGroupBox*> m_groups; // the panels, behind the texts and bars
     BinFileChooser m_binChooser;
     LoaderWidgets m_widgets;
     // The window's elements as the sequencer writes them, and the desktop's

@@ -5,10 +5,12 @@
 #include "LoaderView.h"
 
 #include <map>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QWidget;
 
 namespace loader {
 
@@ -19,6 +21,9 @@ class LoaderWidgets : public LoaderView {
     void AddBar(int control, QProgressBar* bar) { m_bars[control] = bar; }
     QPushButton* Button(int control) const;
     QProgressBar* Bar(int control) const;
+    // The texts and bars that change during a download (the file's name and
+    // size change only when a file is chosen).
+    std::vector<QWidget*> Changing() const;
 
     void SetText(int control, const std::string& text) override;
     void EnableButton(int control, bool enabled) override;
@@ -29,6 +34,7 @@ class LoaderWidgets : public LoaderView {
     std::map<int, QLabel*> m_texts;
     std::map<int, QPushButton*> m_buttons;
     std::map<int, QProgressBar*> m_bars;
+    std::map<const QProgressBar*, int> m_paintedValues; // each bar's value as last marked for painting
 };
 
 } // namespace loader
