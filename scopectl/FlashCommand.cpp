@@ -99,7 +99,8 @@ int FlashCommand::Run() {
                            "there is no terminal to confirm the flash on; add --yes to write without asking",
                            kExitUsage);
         if (!Confirm())
-            return Outcome("declined", "nothing was written", kExitFailed);
+            return scopectl::Interrupted() ? Interrupted()
+                                           : Outcome("declined", "nothing was written", kExitFailed);
     }
     return Download();
 }
