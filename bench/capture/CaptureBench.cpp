@@ -1,11 +1,8 @@
 // Frames per second in real time against the virtual scope's live demo at its default
 // link model, through the capture logic driven by a real 1 ms precise timer; then the
 // CPU share of the program while it only polls (scope attached, no capture running).
-#include "CaptureLink.h"
-#include "FrameReceiver.h"
+#include "CaptureBenchRig.h"
 #include "QtWindowTimers.h"
-#include "ScopeLauncher.h"
-#include "SteadyClock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,19 +13,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-struct QuietMessages : appsupport::Messages {
-    int shown = 0;
-    void ShowMessage(const std::string& text) override {
-        ++shown;
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    bool AskYesNo(const std::string&) override { return false; }
-};
-
-struct NoWindow : capture::WindowPort {
-    void InvalidateWindow() override {}
-};
 
 double CpuSeconds() {
     rusage usage{};
@@ -46,33 +30,17 @@ void RunFor(int ms) {
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    // A private bridge folder: only our virtual scope is device 0.
-    const scopelauncher::PrivateRuntimeDir runtime("capture-bench");
-    scopelauncher::ScopeLauncher scope;
-    if (const std::string error = runtime.path.empty() ? "no runtime folder" : scope.Start({});
-        !error.empty()) {
-        std::fprintf(stderr, "capture-bench: %s\n", error.c_str());
-        return 1;
-    }
-
-    capture::DriverTable driver;
-    capture::CaptureState state;
-    capture::ScreenCanvas canvas;
-    QuietMessages messages;
-    NoWindow window;
-    capture::CaptureLink* watch = nullptr;
+    CaptureBenchRig* rig = nullptr;
     unsigned ticks = 0;
     appsupport::QtWindowTimers timers([&](int id) {
         ++ticks;
-        watch->OnCaptureTimer(id);
+        rig->link.OnCaptureTimer(id);
     });
-    appsupport::SteadyClock clock;
-    capture::FrameReceiver receiver(state, driver, canvas, window, clock);
-    capture::CaptureLink captureLink(state, driver, receiver, canvas, messages, timers, clock,
-                                     capture::CaptureLink::Binding{});
-    watch = &captureLink;
-    if (captureLink.OpenLink() != 1)
+    CaptureBenchRig bench("capture-bench", timers);
+    rig = &bench;
+    if (!bench.Start())
         return 1;
+    capture::FrameReceiver& receiver = bench.receiver;
 
     constexpr int kRunMs = 5000;
     receiver.StartRealTime();
@@ -98,8 +66,8 @@ int main(int argc, char** argv) {
     std::printf(
         "idle polling CPU share               %.2f %%  (%.3f s CPU in %.2f s, %u ticks, %.0f ticks/s)\n",
         100.0 * idleCpu / idleSeconds, idleCpu, idleSeconds, ticks, ticks / idleSeconds);
-    std::printf("messages shown                       %d\n", messages.shown);
+    std::printf("messages shown                       %d\n", bench.messages.shown);
 
-    captureLink.CloseLink();
+    bench.link.CloseLink();
     return 0;
 }

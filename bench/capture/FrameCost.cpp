@@ -4,10 +4,7 @@
 // name as Quorvex binds it (8410 one-byte FT_Read calls). Run as
 //   valgrind --tool=callgrind --toggle-collect=ReceiveOneFrame frame-cost [FRAMES]
 // and divide the collected instructions by FRAMES (default 200).
-#include "CaptureLink.h"
-#include "FrameReceiver.h"
-#include "ScopeLauncher.h"
-#include "SteadyClock.h"
+#include "CaptureBenchRig.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,17 +12,6 @@
 #include <thread>
 
 namespace {
-
-struct QuietMessages : appsupport::Messages {
-    void ShowMessage(const std::string& text) override {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    bool AskYesNo(const std::string&) override { return false; }
-};
-
-struct NoWindow : capture::WindowPort {
-    void InvalidateWindow() override {}
-};
 
 struct NoTimers : appsupport::WindowTimers {
     void Start(int, int, Kind) override {}
@@ -41,29 +27,15 @@ extern "C" __attribute__((noinline)) void ReceiveOneFrame(capture::FrameReceiver
 
 int main(int argc, char** argv) {
     const unsigned frames = argc > 1 ? static_cast<unsigned>(std::atoi(argv[1])) : 200;
-    const scopelauncher::PrivateRuntimeDir runtime("frame-cost");
-    scopelauncher::ScopeLauncher scope;
-    if (const std::string error = runtime.path.empty() ? "no runtime folder" : scope.Start({});
-        !error.empty()) {
-        std::fprintf(stderr, "frame-cost: %s\n", error.c_str());
-        return 1;
-    }
-    capture::DriverTable driver;
-    capture::CaptureState state;
-    capture::ScreenCanvas canvas;
-    QuietMessages messages;
-    NoWindow window;
     NoTimers timers;
-    appsupport::SteadyClock clock;
-    capture::FrameReceiver receiver(state, driver, canvas, window, clock);
-    capture::CaptureLink link(state, driver, receiver, canvas, messages, timers, clock,
-                              capture::CaptureLink::Binding{});
-    if (link.OpenLink() != 1)
+    CaptureBenchRig rig("frame-cost", timers);
+    if (!rig.Start())
         return 1;
+    capture::FrameReceiver& receiver = rig.receiver;
     receiver.StartRealTime();
     while (receiver.FramesDrawn() < frames) {
         DWORD waiting = 0;
-        driver.m_getQueueStatus(state.m_driverHandle, &waiting);
+        rig.driver.m_getQueueStatus(rig.state.m_driverHandle, &waiting);
         if (waiting == static_cast<DWORD>(capture::kScreenFrameBytes)) {
             // Settled, as on the window's ticks: no byte more is on its way.
             std::this_thread::sleep_for(std::chrono::milliseconds(6));
@@ -73,6 +45,6 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("frames=%u\n", receiver.FramesDrawn());
-    link.CloseLink();
+    rig.link.CloseLink();
     return 0;
 }
