@@ -6,13 +6,13 @@
 #include "Interrupt.h"
 #include "JsonLine.h"
 #include "LoaderControls.h"
-#include "LoaderTexts.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace scopectl {
@@ -60,22 +60,13 @@ int FlashCommand::LoadImage() {
         return Outcome("refused", m_options.file + ": " + reason, kExitUsage);
     }
     close(fd);
-    const loader::ImageLoad load = m_link.LoadImage(m_options.file);
-    if (load.outcome == loader::ImageLoad::Outcome::TooLong) {
-        m_prompts.ShowMessage(loader::texts::kFileTooLong);
-    } else if (load.outcome == loader::ImageLoad::Outcome::NotRegular) {
-        m_prompts.ShowMessage(m_options.file + loader::texts::kFileNotRegular);
-    } else if (load.outcome == loader::ImageLoad::Outcome::ReadFailed) {
-        m_prompts.ShowMessage(loader::texts::kFileUnreadable);
-    } else if (load.outcome != loader::ImageLoad::Outcome::Loaded) {
+    // Loaded as the window loads it, refused for the window's reasons and with its texts.
+    m_sequencer.OnOpenBin();
+    if (!m_prompts.Message().empty())
+        return Outcome("refused", m_prompts.Message(), kExitUsage);
+    if (m_link.ImageLength() == 0) // gone or changed since the check above
         return Outcome("refused", m_options.file + ": the file could not be opened", kExitUsage);
-    } else if (m_link.ImageLength() == 0) {
-        return Outcome("refused", m_options.file + ": the file is empty, so there is nothing to write",
-                       kExitUsage);
-    } else {
-        return kExitDone;
-    }
-    return Outcome("refused", m_prompts.Message(), kExitUsage);
+    return kExitDone;
 }
 
 bool FlashCommand::Confirm() {
@@ -106,11 +97,8 @@ int FlashCommand::Run() {
 }
 
 int FlashCommand::Download() {
-    // The window's start, with the image chosen before the boot loader answered.
+    // The window's start; the image was chosen before the boot loader answered.
     m_sequencer.ResetWindow();
-    m_sequencer.OnOpenBin();
-    if (!m_prompts.Message().empty() || m_link.ImageLength() == 0) // changed since it was checked
-        return Outcome("refused", m_options.file + ": " + m_prompts.Message(), kExitUsage);
     const std::int64_t waitEndNs =
         StepTimers::NowNs() + static_cast<std::int64_t>(std::llround(m_options.waitSeconds * 1e9));
     while (!m_prompts.Ended()) {
