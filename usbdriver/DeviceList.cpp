@@ -3,6 +3,9 @@
 #include "VirtualBridgeScanner.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#include <type_traits>
 
 namespace usbdriver {
 
@@ -16,15 +19,42 @@ void DeviceList::CollectChanges() {
     m_realChanged = m_realChanged || changes.deviceFolder;
 }
 
+namespace {
+// The environment variables the bridge folder is made from (the runtime
+// directory, then those of the temp folder), in the order they are tried.
+constexpr const char* kFolderVariables[] = {"XDG_RUNTIME_DIR", "TMPDIR", "TMP", "TEMP", "TEMPDIR"};
+} // namespace
+
+bool DeviceList::FolderVariablesChanged() {
+    static_assert(std::size(kFolderVariables) == std::extent_v<decltype(m_folderVariables)>);
+    bool changed = false;
+    for (size_t i = 0; i < std::size(kFolderVariables); ++i) {
+        const char* value = std::getenv(kFolderVariables[i]);
+        std::optional<std::string>& seen = m_folderVariables[i];
+        if (value == nullptr ? seen.has_value() : (!seen || *seen != value)) {
+            seen = value ? std::optional<std::string>(value) : std::nullopt;
+            changed = true;
+        }
+        // A runtime directory, when set, is all the folder is made from.
+        if (i == 0 && value != nullptr && *value != '\0')
+            break;
+    }
+    return changed;
+}
+
 void DeviceList::Refresh() {
     const auto now = std::chrono::steady_clock::now();
-    // Read at every refresh: the runtime directory may change under us.
-    const std::string folder = VirtualBridgeScanner::BridgeFolder();
-    if (!m_scanned || folder != m_virtualFolder) {
-        m_virtualFolder = folder;
-        m_watch.WatchVirtualFolder(folder);
-        m_virtualChanged = true;
+    // The runtime directory may change under us; the folder is worked out again
+    // only when what it is made from changed, as a listing runs on every tick.
+    if (FolderVariablesChanged() || !m_scanned) {
+        const std::string folder = VirtualBridgeScanner::BridgeFolder();
+        if (!m_scanned || folder != m_virtualFolder) {
+            m_virtualFolder = folder;
+            m_watch.WatchVirtualFolder(folder);
+            m_virtualChanged = true;
+        }
     }
+    const std::string& folder = m_virtualFolder;
     CollectChanges();
 
     const bool virtualDue = now - m_lastVirtualCheck >= kRevalidateInterval;

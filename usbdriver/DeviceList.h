@@ -43,11 +43,13 @@ class DeviceList {
   private:
     void Refresh();
     void CollectChanges();
+    bool FolderVariablesChanged();
 
     std::mutex m_mutex;
     UsbTtyScanner m_ttys;
     ChangeWatch m_watch;
     std::string m_virtualFolder;
+    std::optional<std::string> m_folderVariables[5]; // as last seen, unset or set
     bool m_scanned = false;
     bool m_virtualChanged = false;
     bool m_realChanged = false;
