@@ -16,10 +16,7 @@
 namespace capturetest {
 
 // Virtual scope options for tests where the link model does not matter.
-inline std::vector<std::string> FastLink(std::vector<std::string> more = {}) {
-    more.insert(more.begin(), {"--throughput", "0", "--latency-ms", "0"});
-    return more;
-}
+inline const std::vector<std::string> kFastLink = {"--throughput", "0", "--latency-ms", "0"};
 
 struct RecordingPorts : appsupport::Messages, capture::WindowPort, appsupport::WindowTimers {
     void ShowMessage(const std::string& text) override { shown << QString::fromStdString(text); }
@@ -28,9 +25,8 @@ struct RecordingPorts : appsupport::Messages, capture::WindowPort, appsupport::W
     void Start(int, int, Kind) override { timerRunning = true; }
     void Stop(int) override { timerRunning = false; }
     QStringList shown;
-    bool answerYes = true;
+    bool answerYes = true, timerRunning = false;
     int invalidations = 0;
-    bool timerRunning = false;
 };
 
 struct CaptureRig : RecordingPorts, appsupport::SteadyClock {
@@ -38,7 +34,6 @@ struct CaptureRig : RecordingPorts, appsupport::SteadyClock {
         : link(state, driver, receiver, canvas, *this, *this, *this, {file, {dir}}) {}
     // Real time, but it can be pushed forward to reach time-outs without waiting.
     std::uint32_t TickCount() override { return appsupport::SteadyClock::TickCount() + clockOffset; }
-    int Open() { return link.OpenLink(); }
     // Ticks about once a millisecond until done() holds; false after timeoutMs.
     bool TickUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -1,64 +1,325 @@
-// haldrin-fault-campaign: seeded fault schedules through Haldrin's real
-// sequencer, Qt timers, driver library and the virtual scope, each schedule in
-// a process group of its own (its virtual scope joins it), a few at a time.
-// Every schedule must end completed (the flash equal to the image buffer),
-// halted with a message, or waiting for a scope that has gone; never wrong,
-// hung or crashed.
-#include "Schedule.h"
+// haldrin-fault-campaign: seeded fault schedules through Haldrin's real sequencer, Qt timers, our
+// driver library and the virtual scope, each schedule in a process group of its own (its virtual
+// scope joins it), a few at a time. A schedule's image, flash geometry and faults follow from its
+// seed alone. Every schedule must end completed (the flash equal to the image buffer), halted with a
+// message, or waiting for a scope that has gone; never wrong, hung or crashed.
+#include "DownloadSequencer.h"
+#include "LoaderControls.h"
+#include "QtWindowTimers.h"
 #include "ScopeLauncher.h"
+#include "SteadyClock.h"
+
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
+#include <array>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <optional>
 
-namespace {
+using namespace loader;
 namespace fs = std::filesystem;
 
-const char* const kUsage =
-    "Usage: haldrin-fault-campaign [--schedules N] [--first-seed S] [--jobs J]\n"
-    "       haldrin-fault-campaign --seed S\n"
-    "Runs N seeded fault schedules (default 120, seeds S, S+1, ...; default S = 1), J at a time\n"
-    "(default 8), each in a process of its own with its own virtual scope, and prints the count\n"
-    "of each outcome by main fault kind. --seed reruns one schedule and shows its plan and the\n"
-    "virtual scope's log. Exit status 0 when no schedule ended wrong, hung or crashed, or could\n"
-    "not be run.\n";
-// A schedule's process gets this long to report, then ends on SIGALRM, hung.
-constexpr unsigned kHardBoundS = 90;
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr int kBlock = FirmwareImage::kBlockSize;
+constexpr int kShortCommand = 7;                  // bytes on the wire; a program command is 7 + 2048
+constexpr auto kBound = std::chrono::seconds(60); // no schedule takes this long; one that does has hung
+constexpr unsigned kHardBoundS = 90;              // then its process ends on SIGALRM, hung
+// Connect polls in a row that found no device before a scope gone for good counts as waited for.
+constexpr int kEmptyPolls = 5;
+constexpr auto kQuietAfterMessage = std::chrono::milliseconds(300); // nothing more may happen by then
+constexpr int kSteps[] = {steps::kConnectPoll, steps::kStartRun, steps::kCapacityQuery, steps::kEraseSector,
+                          steps::kBlankCheck,  steps::kSendData, steps::kFinish};
 
-struct Options {
-    std::uint64_t firstSeed = 1;
-    int schedules = 120;
-    int jobs = 8;
-    bool verbose = false; // the plan, and the scope's log on standard error
+// The first five are the virtual scope's reply faults, under its own names.
+enum class FaultKind { Drop, Short, Status, Late, Noise, Unplug, UnplugReplug, Busy };
+constexpr std::array<const char*, 8> kFaultNames = {"drop",  "short",  "status",        "late",
+                                                    "noise", "unplug", "unplug+replug", "busy"};
+// Completed: the flash holds the image buffer as sent. Halted: one message, then nothing more.
+// Waiting: the scope is gone and the connect poll goes on. Wrong: completed, but the flash differs.
+// Hung: none of these within the bound. Crashed: the process died or reported nothing. Not run:
+// the schedule could not be set up.
+enum class Outcome { Completed, Halted, Waiting, Wrong, Hung, Crashed, NotRun };
+constexpr std::array<const char*, 7> kOutcomeNames = {"completed", "halted",  "waiting", "WRONG",
+                                                      "hung",      "crashed", "not-run"};
+using Verdict = std::pair<Outcome, std::string>; // and a halted run's message, or what went wrong
+
+// The same numbers on every machine and library, so that a schedule can be rerun from its seed alone.
+struct SeededRandom {
+    std::uint64_t state;
+    std::uint64_t Next() {
+        std::uint64_t x = (state += 0x9E3779B97F4A7C15ull);
+        x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+        x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+        return x ^ (x >> 31);
+    }
+    int Below(int bound) { return bound > 0 ? static_cast<int>(Next() % static_cast<unsigned>(bound)) : 0; }
+    int Between(int low, int high) { return low + Below(high - low + 1); }
+    bool Chance(int numerator, int denominator) { return Below(denominator) < numerator; }
 };
 
-// This program again with --run-schedule, in a process group of its own (its
-// virtual scope joins it) that dies with the campaign; its standard error goes
-// to runner.err in its folder unless verbose.
-pid_t StartSchedule(const std::string& self, std::uint64_t seed, const std::string& folder, bool verbose) {
-    const std::string seedText = std::to_string(seed), err = folder + "/runner.err";
-    const char* argv[] = {
-        self.c_str(), "--run-schedule", seedText.c_str(), folder.c_str(), verbose ? "verbose" : "quiet",
-        nullptr};
+struct Plan {
+    FaultKind primary = FaultKind::Drop; // seeds take the kinds in turn: any 8 in a row have each once
+    std::vector<std::uint8_t> image;
+    bool unplugs = false, replugs = false;
+    std::vector<std::string> scopeOptions; // the flash geometry and the faults
+};
+
+Plan PlanFor(std::uint64_t seed) {
+    using std::to_string;
+    Plan plan;
+    const FaultKind primary = plan.primary = static_cast<FaultKind>(seed % kFaultNames.size());
+    SeededRandom random{seed * 0x2545F4914F6CDD1Dull + 1};
+    // Small images, often at the edges of a block. The padded image is one
+    // block longer than the file's whole blocks, and blocks 0 to T are sent.
+    const int shape = random.Below(10);
+    const int length = shape == 0   ? 0
+                       : shape <= 2 ? random.Between(1, 4) * kBlock
+                       : shape <= 4 ? random.Between(1, 4) * kBlock - 1
+                                    : random.Between(1, 5 * kBlock - 1);
+    const int blocksPerSector = random.Between(1, 4), blocks = length / kBlock + 2;
+    const int sectorsNeeded = (blocks + blocksPerSector - 1) / blocksPerSector;
+    plan.scopeOptions = {"--blocks-per-sector", to_string(blocksPerSector), "--sectors",
+                         to_string(sectorsNeeded + random.Below(3))};
+    // Without faults: hello, geometry, erase and blank check per sector, the blocks, the end.
+    const int commands = 3 + 2 * sectorsNeeded + blocks;
+    const int bytes = kShortCommand * (3 + 2 * sectorsNeeded) + (kShortCommand + kBlock) * blocks;
+
+    std::map<int, FaultKind> replyFaults; // by command number, 1 for the first
+    const auto addReplyFaults = [&](FaultKind kind, int count) {
+        for (int i = 0; i < count; ++i)
+            replyFaults.emplace(random.Between(1, commands + 1), kind);
+    };
+    const auto option = [&](std::initializer_list<std::string> words) {
+        plan.scopeOptions.insert(plan.scopeOptions.end(), words);
+    };
+    const bool slow = primary == FaultKind::Drop || primary == FaultKind::Short;
+    switch (primary) {
+    case FaultKind::Drop:
+    case FaultKind::Short:
+    case FaultKind::Status:
+    case FaultKind::Noise:
+        if (random.Chance(1, 4)) { // the scope's own seeded schedule
+            char rate[16];
+            std::snprintf(rate, sizeof rate, "0.%02d", slow ? random.Between(8, 20) : random.Between(10, 35));
+            option({"--fault-seed", to_string(random.Next() >> 16), "--fault-rate", rate, "--fault-kinds",
+                    kFaultNames[static_cast<int>(primary)]});
+        } else {
+            addReplyFaults(primary, slow ? random.Between(1, 2) : random.Between(1, 3));
+        }
+        break;
+    case FaultKind::Late: {
+        // At 2050 ms the reply lands between the read time-out and the retry;
+        // later ones land after the retry's purge, as its answer.
+        const int when = random.Below(5);
+        option({"--late-ms", to_string(when < 3 ? 2050 : when == 3 ? 2150 : 2500)});
+        addReplyFaults(primary, random.Chance(1, 5) ? 2 : 1);
+        break;
+    }
+    case FaultKind::Unplug:
+    case FaultKind::UnplugReplug: {
+        // Within the hello (the sequencer still polls), within the bytes, or after a command. Only a
+        // scope that goes within the hello can be found again: weigh that case more when it comes back.
+        const int where = primary == FaultKind::UnplugReplug && random.Chance(1, 4) ? 0 : random.Below(3);
+        option({where < 2 ? "--unplug-after-bytes" : "--unplug-after-commands",
+                to_string(where == 0   ? random.Between(1, kShortCommand)
+                          : where == 1 ? random.Between(kShortCommand + 1, bytes)
+                                       : random.Between(1, commands))});
+        plan.unplugs = true;
+        plan.replugs = primary == FaultKind::UnplugReplug;
+        if (plan.replugs)
+            option({"--replug-after-ms", to_string(random.Between(20, 800))});
+        break;
+    }
+    case FaultKind::Busy:
+        // Held for good, or released around the sixth failed open.
+        if (random.Chance(1, 4))
+            option({"--busy"});
+        else
+            option({"--busy-for-ms", to_string(random.Between(0, 1200))});
+        break;
+    }
+    // Some schedules mix in a second, quick reply fault, a few a slow one.
+    if (random.Chance(1, 3)) {
+        const int count = random.Between(1, 2);
+        addReplyFaults(random.Chance(1, 2) ? FaultKind::Status : FaultKind::Noise, count);
+    }
+    if (primary != FaultKind::Late && random.Chance(1, 8))
+        addReplyFaults(random.Chance(1, 2) ? FaultKind::Drop : FaultKind::Short, 1);
+    std::map<FaultKind, std::string> lists;
+    for (const auto& [n, kind] : replyFaults)
+        lists[kind] += (lists[kind].empty() ? "" : ",") + to_string(n);
+    for (const auto& [kind, list] : lists)
+        option({"--fault", kFaultNames[static_cast<int>(kind)] + ("@" + list)});
+    // The image: plenty of the frame bytes 0x02 and 0x03, and of 0xFF, the erased value.
+    SeededRandom imageRandom{seed ^ 0x5EEDF00Dull};
+    plan.image.resize(static_cast<std::size_t>(length));
+    for (std::uint8_t& b : plan.image) {
+        const std::uint64_t r = imageRandom.Next();
+        b = r % 16 == 0 ? 0x02 : r % 16 == 1 ? 0x03 : r % 16 == 2 ? 0xFF : static_cast<std::uint8_t>(r >> 8);
+    }
+    return plan;
+}
+
+// The window: keeps the status line and counts the connect polls in a row that found no device;
+// the selection names the image, the completion dialog answers Finish, messages are kept.
+struct ScriptedWindow : LoaderView, LoaderPrompts {
+    std::string image, status;
+    int emptyPolls = 0, finishDialogs = 0;
+    std::vector<std::string> messages;
+    void SetText(int control, const std::string& text) override {
+        if (control == controls::kStatus)
+            status = text, emptyPolls = text.starts_with("Not Connected... 0 device") ? emptyPolls + 1 : 0;
+    }
+    void EnableButton(int, bool) override {}
+    void SetBarRange(int, int, int) override {}
+    void SetBarPosition(int, int) override {}
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    bool AskYesNo(const std::string&) override { return false; }
+    FinishChoice RunFinishDialog() override { return ++finishDialogs, FinishChoice::Finish; }
+    std::optional<std::string> ChooseFile() override { return image; }
+    void EndDialog(DialogEnd) override {}
+};
+
+// One schedule in this process, with the empty folder dir as its runtime folder: its image, its
+// virtual scope, and Haldrin's real sequencer, link and library on real Qt timers until the outcome
+// is known; then a completed run's flash, which the scope writes as it exits, against the image.
+Verdict RunSchedule(std::uint64_t seed, const std::string& dir) {
+    const Plan plan = PlanFor(seed);
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    std::ofstream imageFile(dir + "/image.BIN", std::ios::binary);
+    imageFile.write(reinterpret_cast<const char*>(plan.image.data()),
+                    static_cast<std::streamsize>(plan.image.size()));
+    imageFile.close();
+    if (!imageFile.good())
+        return {Outcome::NotRun, "cannot write the image file in " + dir};
+    std::vector<std::string> options = {"--firmware", "bootloader", "--flash-file", dir + "/flash.bin"};
+    for (const char* delay : {"--throughput", "--latency-ms", "--erase-ms", "--program-ms"})
+        options.insert(options.end(), {delay, "0"});
+    options.insert(options.end(), plan.scopeOptions.begin(), plan.scopeOptions.end());
+    scopelauncher::ScopeLauncher scope;
+    if (const std::string error = scope.Start(options, "scope0", dir + "/scope.log"); !error.empty())
+        return {Outcome::NotRun, error};
+
+    int argc = 1;
+    char name[] = "haldrin-fault-campaign", *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    ScopeLink link;
+    appsupport::SteadyClock clock;
+    ScriptedWindow window;
+    window.image = dir + "/image.BIN";
+    DownloadSequencer* sequencer = nullptr;
+    appsupport::QtWindowTimers timers([&sequencer](int id) { sequencer->OnLoaderTimer(id); });
+    DownloadSequencer running(link, timers, clock, window, window);
+    sequencer = &running;
+    const auto armed = [&] {
+        std::string ids;
+        for (const int id : kSteps)
+            if (timers.IsActive(id))
+                ids += (ids.empty() ? "" : ",") + std::to_string(id);
+        return ids;
+    };
+    const auto state = [&] {
+        return "status \"" + window.status + "\", block " + std::to_string(running.BlockIndex()) + ", " +
+               std::to_string(running.ErrorCount()) +
+               " errors, armed step timers: " + (armed().empty() ? "none" : armed()) + ", scope " +
+               (scope.Plugged() ? "plugged in" : "gone");
+    };
+    const auto deadline = Clock::now() + kBound;
+    std::optional<Clock::time_point> messageAt;
+    Verdict verdict{Outcome::Crashed, "no outcome"};
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        std::optional<Verdict> decided;
+        if (const std::string ended = scope.Ended(); !ended.empty())
+            decided = {Outcome::Crashed, "the virtual scope " + ended + "; " + state()};
+        else if (window.finishDialogs > 0)
+            decided = !window.messages.empty() || !armed().empty() || window.finishDialogs > 1
+                          ? Verdict{Outcome::Hung, "completed but goes on: " + state()}
+                          : Verdict{Outcome::Completed, ""};
+        else if (!window.messages.empty()) { // one message, and then nothing more
+            messageAt = messageAt.value_or(Clock::now());
+            if (Clock::now() - *messageAt >= kQuietAfterMessage)
+                decided = window.messages.size() > 1 || !armed().empty()
+                              ? Verdict{Outcome::Hung, "goes on after the message \"" + window.messages[0] +
+                                                           "\": " + state()}
+                              : Verdict{Outcome::Halted, window.messages[0]};
+        } else if (plan.unplugs && !plan.replugs && !scope.Plugged() && window.emptyPolls >= kEmptyPolls &&
+                   timers.IsActive(steps::kConnectPoll))
+            decided = {Outcome::Waiting, ""};
+        else if (Clock::now() >= deadline)
+            decided = {Outcome::Hung, "no outcome within the bound: " + state()};
+        if (decided) {
+            verdict = *decided;
+            watch.stop();
+            app.exit(0);
+        }
+    });
+    running.ResetWindow(); // the window's start: reset, then the connect poll every 100 ms
+    watch.start(10);
+    app.exec();
+    if (scope.Stop() == scopelauncher::ScopeLauncher::kKilled)
+        return {Outcome::Hung, "the virtual scope did not exit on SIGTERM within 5 s"};
+    if (verdict.first != Outcome::Completed)
+        return verdict;
+    // Blocks 0 to T as the image buffer held them: all acknowledged, the file's bytes and then the
+    // erased value (an empty file leaves the buffer's "no image" mark in its first byte), in the flash.
+    const std::uint8_t* buffer = link.Image().Data();
+    const std::vector<std::uint8_t> sent(buffer, buffer + (link.ImageLength() / kBlock + 1) * kBlock);
+    if (static_cast<std::size_t>(running.BlockIndex()) * kBlock != sent.size())
+        return {Outcome::Wrong, "completed with " + std::to_string(running.BlockIndex()) +
+                                    " of the blocks 0 to " + std::to_string(sent.size() / kBlock - 1) +
+                                    " acknowledged"};
+    std::vector<std::uint8_t> expected = plan.image;
+    expected.resize(std::max(sent.size(), plan.image.size()), FirmwareImage::kInitialFill);
+    if (plan.image.empty() && !sent.empty())
+        expected[0] = sent[0];
+    if (sent != expected)
+        return {Outcome::Wrong, "the image buffer is not the file's bytes and then the erased value"};
+    std::ifstream in(dir + "/flash.bin", std::ios::binary);
+    const std::vector<std::uint8_t> flash{std::istreambuf_iterator<char>(in), {}};
+    if (flash.size() < sent.size())
+        return {Outcome::Wrong,
+                "the flash holds " + std::to_string(flash.size()) + " bytes, fewer than sent"};
+    const std::size_t at = std::mismatch(sent.begin(), sent.end(), flash.begin()).first - sent.begin();
+    if (at < sent.size())
+        return {Outcome::Wrong, "the flash differs from the blocks sent in block " +
+                                    std::to_string(at / kBlock) + " at " + std::to_string(at % kBlock)};
+    return verdict;
+}
+
+const char* const kUsage =
+    "Usage: haldrin-fault-campaign [--schedules N (120)] [--first-seed S (1)] [--jobs J (8)] | --seed S\n"
+    "Runs N seeded fault schedules, seeds S, S+1, ..., J at a time, each in a process of its own with\n"
+    "its own virtual scope, and prints the count of each outcome by main fault kind. --seed reruns one\n"
+    "schedule with its plan and the virtual scope's log. Exit status 0 when no schedule ended wrong,\n"
+    "hung or crashed, or could not be run.\n";
+
+int Failed(const std::string& what) {
+    std::fprintf(stderr, "haldrin-fault-campaign: %s: %s\n", what.c_str(), std::strerror(errno));
+    return 1;
+}
+
+// The schedule of seed in a process of its own, in a process group of its own (its virtual scope
+// joins it) that dies with the campaign, its folder as its runtime folder. Its standard error goes
+// to runner.err there unless verbose; its report to result: the outcome's name, a line break, the detail.
+pid_t StartSchedule(std::uint64_t seed, const std::string& folder, bool verbose) {
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         alarm(kHardBoundS);
-        if (const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644); fd >= 0 && !verbose)
+        if (const int fd = open((folder + "/runner.err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            fd >= 0 && !verbose)
             dup2(fd, 2);
-        execv(argv[0], const_cast<char* const*>(argv));
-        _exit(127);
+        const auto [outcome, detail] = RunSchedule(seed, folder);
+        std::ifstream log(folder + "/scope.log");
+        for (std::string line; verbose && std::getline(log, line);)
+            std::fprintf(stderr, "  virtual scope: %s\n", line.c_str());
+        std::ofstream(folder + "/result") << kOutcomeNames[static_cast<int>(outcome)] << '\n' << detail;
+        std::exit(0); // the parent's output was flushed before the fork
     }
     if (pid > 0)
         setpgid(pid, pid);
@@ -66,7 +327,7 @@ pid_t StartSchedule(const std::string& self, std::uint64_t seed, const std::stri
 }
 
 // How a schedule's process ended: its exit status and the report in its folder.
-std::pair<Outcome, std::string> Judge(int status, const std::string& folder) {
+Verdict Judge(int status, const std::string& folder) {
     std::ifstream report(folder + "/result");
     std::string name, detail;
     std::getline(report, name);
@@ -82,76 +343,15 @@ std::pair<Outcome, std::string> Judge(int status, const std::string& folder) {
     return {static_cast<Outcome>(known - kOutcomeNames.begin()), detail};
 }
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (const char c : text)
-        out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
-    return out;
-}
-
-// Outcomes, and faults of any kind that the virtual scope's log shows applied:
-// by main fault, and for all schedules.
-struct Tally {
-    int schedules = 0;
-    std::array<std::array<int, kOutcomeNames.size() + 1>, kFaultNames.size() + 1> rows{};
-    std::vector<std::string> failures;
-
-    static bool IsFailure(Outcome outcome) { return outcome > Outcome::Waiting; }
-    void Add(const SchedulePlan& plan, Outcome outcome, const std::string& line,
-             const std::string& scopeLog) {
-        ++schedules;
-        int applied = 0;
-        std::ifstream log(scopeLog);
-        for (std::string entry; std::getline(log, entry);) {
-            const std::string ev = scopelauncher::Field(entry, "ev"),
-                              fault = scopelauncher::Field(entry, "fault");
-            applied += (ev == "reply" && !fault.empty() && fault != "none") || ev == "unplug" ||
-                       (ev == "busy" && scopelauncher::Field(entry, "held") == "1");
-        }
-        for (auto* row : {&rows[static_cast<int>(plan.primary)], &rows.back()}) {
-            ++(*row)[static_cast<int>(outcome)];
-            row->back() += applied;
-        }
-        if (IsFailure(outcome))
-            failures.push_back(line);
-    }
-    void Print(const std::string& self) const {
-        std::printf("\n%-14s", "main fault");
-        for (const char* name : kOutcomeNames)
-            std::printf(" %9s", name);
-        std::printf(" %9s\n", "applied");
-        for (std::size_t k = 0; k < rows.size(); ++k) {
-            std::printf("%-14s", k < kFaultNames.size() ? kFaultNames[k] : "all");
-            for (const int count : rows[k])
-                std::printf(" %9d", count);
-            std::printf("\n");
-        }
-        if (failures.empty())
-            std::printf("no WRONG, hung, crashed or unrun schedule\n");
-        else
-            std::printf("%zu FAILED schedules (rerun one alone: %s --seed S):\n", failures.size(),
-                        self.c_str());
-        for (const std::string& failure : failures)
-            std::printf("  %s\n", failure.c_str());
-    }
-};
-
-int Failed(const std::string& what) {
-    std::fprintf(stderr, "haldrin-fault-campaign: %s: %s\n", what.c_str(), std::strerror(errno));
-    return 1;
-}
-
-int RunCampaign(const Options& options, const std::string& self) {
+int RunCampaign(std::uint64_t firstSeed, int schedules, int jobs, bool verbose, const std::string& self) {
     const auto started = std::chrono::steady_clock::now();
-    const std::uint64_t end = options.firstSeed + static_cast<std::uint64_t>(options.schedules);
-    std::printf("Haldrin fault campaign: %d schedules, seeds %llu to %llu, %d at a time\n", options.schedules,
-                static_cast<unsigned long long>(options.firstSeed), static_cast<unsigned long long>(end - 1),
-                options.jobs);
-    if (options.verbose) {
-        const SchedulePlan plan = SchedulePlan::ForSeed(options.firstSeed);
-        std::printf("image of %lld bytes, %d sectors of %d blocks; faults:", plan.imageLength, plan.sectors,
-                    plan.blocksPerSector);
-        for (const std::string& option : plan.faultOptions)
+    const std::uint64_t end = firstSeed + static_cast<std::uint64_t>(schedules);
+    std::printf("Haldrin fault campaign: %d schedules, seeds %llu to %llu, %d at a time\n", schedules,
+                static_cast<unsigned long long>(firstSeed), static_cast<unsigned long long>(end - 1), jobs);
+    if (verbose) {
+        const Plan plan = PlanFor(firstSeed);
+        std::printf("image of %zu bytes; virtual scope:", plan.image.size());
+        for (const std::string& option : plan.scopeOptions)
             std::printf(" %s", option.c_str());
         std::printf("\n");
     }
@@ -162,12 +362,16 @@ int RunCampaign(const Options& options, const std::string& self) {
         return Failed("cannot create the campaign's folder");
     const auto folder = [&](std::uint64_t seed) { return top + "/seed-" + std::to_string(seed); };
     std::map<pid_t, std::uint64_t> running; // schedules' processes and their seeds
-    Tally tally;
+    // Outcomes, and faults of any kind that the virtual scope's log shows applied: by main fault, and
+    // for all schedules.
+    std::array<std::array<int, kOutcomeNames.size() + 1>, kFaultNames.size() + 1> rows{};
+    std::vector<std::string> failures;
+    int done = 0;
     std::error_code ignored;
-    for (std::uint64_t next = options.firstSeed; next < end || !running.empty();) {
-        if (next < end && static_cast<int>(running.size()) < options.jobs) {
+    for (std::uint64_t next = firstSeed; next < end || !running.empty();) {
+        if (next < end && static_cast<int>(running.size()) < jobs) {
             fs::create_directory(folder(next), ignored);
-            const pid_t pid = StartSchedule(self, next, folder(next), options.verbose);
+            const pid_t pid = StartSchedule(next, folder(next), verbose);
             if (pid < 0)
                 return Failed("cannot start a schedule's process");
             running[pid] = next++;
@@ -184,69 +388,84 @@ int RunCampaign(const Options& options, const std::string& self) {
         const std::uint64_t seed = running[ended.si_pid];
         running.erase(ended.si_pid);
         const auto [outcome, detail] = Judge(status, folder(seed));
-        const std::string line = "seed " + std::to_string(seed) + ": " +
-                                 kOutcomeNames[static_cast<int>(outcome)] + ": " + Escape(detail);
-        tally.Add(SchedulePlan::ForSeed(seed), outcome, line, folder(seed) + "/scope.log");
-        if (Tally::IsFailure(outcome)) {
-            // With the scope's log and the process's standard error.
+        std::string line =
+            "seed " + std::to_string(seed) + ": " + kOutcomeNames[static_cast<int>(outcome)] + ": ";
+        for (const char c : detail)
+            line += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+        int applied = 0;
+        std::ifstream log(folder(seed) + "/scope.log");
+        for (std::string entry; std::getline(log, entry);) {
+            const std::string ev = scopelauncher::Field(entry, "ev"),
+                              fault = scopelauncher::Field(entry, "fault");
+            applied += (ev == "reply" && !fault.empty() && fault != "none") || ev == "unplug" ||
+                       (ev == "busy" && scopelauncher::Field(entry, "held") == "1");
+        }
+        for (auto* row : {&rows[static_cast<int>(PlanFor(seed).primary)], &rows.back()}) {
+            ++(*row)[static_cast<int>(outcome)];
+            row->back() += applied;
+        }
+        ++done;
+        if (outcome > Outcome::Waiting) {
+            // With the process's standard error.
+            failures.push_back(line);
             std::printf("%s (folder kept: %s)\n", line.c_str(), folder(seed).c_str());
             std::ifstream err(folder(seed) + "/runner.err");
             for (std::string text; std::getline(err, text);)
                 std::printf("    | %s\n", text.c_str());
         } else {
             fs::remove_all(folder(seed), ignored);
-            if (options.verbose)
+            if (verbose)
                 std::printf("%s\n", line.c_str());
         }
-        if (!options.verbose && tally.schedules % std::max(1, options.schedules / 10) == 0)
-            std::printf("%6d of %d schedules done, %zu failed\n", tally.schedules, options.schedules,
-                        tally.failures.size());
+        if (!verbose && done % std::max(1, schedules / 10) == 0)
+            std::printf("%6d of %d schedules done, %zu failed\n", done, schedules, failures.size());
         std::fflush(stdout);
     }
     fs::remove(top, ignored); // unless a failed schedule's folder is in it
-    std::printf("\n%d schedules in %.1f s", tally.schedules,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-    tally.Print(self);
+    std::printf("\n%d schedules in %.1f s\n%-14s", done,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+                "main fault");
+    for (const char* name : kOutcomeNames)
+        std::printf(" %9s", name);
+    std::printf(" %9s\n", "applied");
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        std::printf("%-14s", k < kFaultNames.size() ? kFaultNames[k] : "all");
+        for (const int count : rows[k])
+            std::printf(" %9d", count);
+        std::printf("\n");
+    }
+    if (failures.empty())
+        std::printf("no WRONG, hung, crashed or unrun schedule\n");
+    else
+        std::printf("%zu FAILED schedules (rerun one alone: %s --seed S):\n", failures.size(), self.c_str());
+    for (const std::string& failure : failures)
+        std::printf("  %s\n", failure.c_str());
     std::fflush(stdout);
-    return tally.failures.empty() ? 0 : 1;
+    return failures.empty() ? 0 : 1;
 }
 } // namespace
 
 int main(int argc, char** argv) {
-    // One schedule in this process, for the campaign: --run-schedule SEED FOLDER verbose|quiet.
-    if (argc == 5 && std::string(argv[1]) == "--run-schedule") {
-        RunSchedule(std::stoull(argv[2]), argv[3], std::string(argv[4]) == "verbose", argc, argv);
-        return 0;
-    }
-    Options options;
+    std::uint64_t firstSeed = 1;
+    int schedules = 120, jobs = 8;
+    bool verbose = false; // the plan, and the scope's log on standard error
     for (int i = 1; i < argc; i += 2) {
-        const std::string arg = argv[i];
-        char* end = nullptr;
-        errno = 0;
-        const unsigned long long value = i + 1 < argc ? std::strtoull(argv[i + 1], &end, 10) : 0;
-        const bool number = end && end != argv[i + 1] && *end == '\0' && argv[i + 1][0] != '-' && errno == 0;
+        const std::string arg = argv[i], text = i + 1 < argc ? argv[i + 1] : "";
+        const bool number =
+            !text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == text.npos;
+        const std::uint64_t value = number ? std::stoull(text) : 0;
         if (arg == "--schedules" && number && value > 0 && value <= 1000000)
-            options.schedules = static_cast<int>(value);
+            schedules = static_cast<int>(value);
         else if (arg == "--first-seed" && number)
-            options.firstSeed = value;
+            firstSeed = value;
         else if (arg == "--jobs" && number && value > 0 && value <= 64)
-            options.jobs = static_cast<int>(value);
+            jobs = static_cast<int>(value);
         else if (arg == "--seed" && number)
-            options = {value, 1, 1, true};
-        else if (arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else {
-            std::fprintf(stderr, "haldrin-fault-campaign: bad option %s\n%s", arg.c_str(), kUsage);
-            return 2;
-        }
+            firstSeed = value, schedules = 1, jobs = 1, verbose = true;
+        else if (arg == "--help")
+            return std::fputs(kUsage, stdout), 0;
+        else
+            return std::fprintf(stderr, "haldrin-fault-campaign: bad option %s\n%s", arg.c_str(), kUsage), 2;
     }
-    std::error_code error;
-    const std::string self = fs::read_symlink("/proc/self/exe", error).string();
-    if (error) {
-        std::fprintf(stderr, "haldrin-fault-campaign: cannot find its own program: %s\n",
-                     error.message().c_str());
-        return 2;
-    }
-    return RunCampaign(options, self);
+    return RunCampaign(firstSeed, schedules, jobs, verbose, argv[0]);
 }

@@ -6,7 +6,6 @@
 #include "ftd2xx.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <linux/serial.h>
 #include <linux/usbdevice_fs.h>
 #include <map>
@@ -29,6 +29,7 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
+using std::to_string;
 
 // The one bridge the guest has: QEMU's FTDI-compatible serial device.
 constexpr const char* kNode = "/dev/ttyUSB0";
@@ -36,39 +37,33 @@ constexpr const char* kLatencyTimer = "/sys/bus/usb-serial/devices/ttyUSB0/laten
 const Bytes kScreenRequest = {0x51, 0x42, 0x0D};
 constexpr size_t kFrameSize = 8410;
 
-void Say(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
+// Standard output is line-buffered (see main), so that each line reaches the host whole and at once.
 bool Report(const std::string& name, bool pass, const std::string& detail) {
-    Say("CHECK " + name + (pass ? " PASS " : " FAIL ") + detail);
+    std::printf("CHECK %s %s %s\n", name.c_str(), pass ? "PASS" : "FAIL", detail.c_str());
     return pass;
 }
-std::string Ms(double ms) {
+double MsSince(Clock::time_point start, Clock::time_point end = Clock::now()) {
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+std::string Ms(Clock::time_point start, Clock::time_point end = Clock::now()) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f ms", ms);
+    std::snprintf(text, sizeof text, "%.2f ms", MsSince(start, end));
     return text;
 }
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 std::string FirstLine(const std::string& path) {
-    std::ifstream file(path);
     std::string line;
-    std::getline(file, line);
+    std::getline(std::ifstream(path), line);
     return line;
 }
 std::string Who() {
-    return "uid " + std::to_string(getuid()) + " gid " + std::to_string(getgid());
+    return "uid " + to_string(getuid()) + " gid " + to_string(getgid());
 }
-// Folder of the tty's USB device in sysfs, empty while there is none.
+// Folder of the tty's USB device in sysfs, empty while there is none: ttyUSB0 sits on the
+// interface (1-1:1.0), which sits on the USB device.
 std::string UsbDeviceFolder() {
     char resolved[PATH_MAX];
-    if (!realpath("/sys/class/tty/ttyUSB0/device", resolved))
-        return {};
-    // ttyUSB0 sits on the interface (1-1:1.0), which sits on the USB device.
-    std::string folder = resolved;
-    return folder.substr(0, folder.rfind('/', folder.rfind('/') - 1));
+    const std::string folder = realpath("/sys/class/tty/ttyUSB0/device", resolved) ? resolved : "";
+    return folder.empty() ? folder : folder.substr(0, folder.rfind('/', folder.rfind('/') - 1));
 }
 DWORD DeviceCount() {
     DWORD count = 0;
@@ -83,9 +78,9 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
-// FT_Open in another process of this program (try-open): its status, and
-// what it wrote on standard error.
-int OpenElsewhere(std::string& errors) {
+// FT_Open in another process of this program (try-open): its status when it said exactly one
+// line on standard error (without its line break in said), else -1.
+int OpenElsewhere(std::string& said) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         return -1;
@@ -98,70 +93,62 @@ int OpenElsewhere(std::string& errors) {
     close(out[1]);
     char chunk[256];
     for (ssize_t got; (got = read(out[0], chunk, sizeof chunk)) > 0;)
-        errors.append(chunk, static_cast<size_t>(got));
+        said.append(chunk, static_cast<size_t>(got));
     close(out[0]);
     int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-// Whether text is exactly one line; drops its newline.
-bool OneLine(std::string& text) {
-    const bool one = !text.empty() && text.find('\n') == text.size() - 1;
-    if (one)
-        text.pop_back();
-    return one;
+    const bool exited = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+    const bool oneLine = !said.empty() && said.find('\n') == said.size() - 1;
+    if (oneLine)
+        said.pop_back();
+    return exited && oneLine ? WEXITSTATUS(status) : -1;
 }
 
-// Opens device 0 and makes count round trips (read time-out 2 s) of
-// command(i), each reply replySize bytes and equal to expected unless that is
-// empty: the spread of their times, or the first that went wrong.
-bool RoundTrips(int count, const std::function<Bytes(int)>& command, size_t replySize, const Bytes& expected,
-                std::string& detail) {
+// Check name: opens device 0 and makes count round trips (read time-out 2 s) of command(i), each
+// reply replySize bytes and equal to expected unless that is empty; reports, after about, the
+// spread of their times, or the first that went wrong.
+bool RoundTrips(const std::string& name, const std::string& about, int count,
+                const std::function<Bytes(int)>& command, size_t replySize, const Bytes& expected = {}) {
     FT_HANDLE handle = nullptr;
-    if (const FT_STATUS status = FT_Open(0, &handle); status != FT_OK) {
-        detail = "FT_Open " + std::to_string(status);
-        return false;
-    }
+    if (const FT_STATUS status = FT_Open(0, &handle); status != FT_OK)
+        return Report(name, false, about + "FT_Open " + to_string(status));
     const std::unique_ptr<void, FT_STATUS (*)(FT_HANDLE)> closer(handle, FT_Close);
     FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX);
     FT_SetTimeouts(handle, 2000, 2000);
     std::vector<double> times;
     for (int i = 0; i < count; ++i) {
-        const Bytes sent = command(i);
-        Bytes reply(replySize);
+        Bytes sent = command(i), reply(replySize);
         DWORD written = 0, got = 0;
         const auto start = Clock::now();
-        FT_STATUS status =
-            FT_Write(handle, const_cast<uint8_t*>(sent.data()), static_cast<DWORD>(sent.size()), &written);
+        FT_STATUS status = FT_Write(handle, sent.data(), static_cast<DWORD>(sent.size()), &written);
         if (status == FT_OK && written == sent.size())
             status = FT_Read(handle, reply.data(), static_cast<DWORD>(replySize), &got);
         times.push_back(MsSince(start));
         reply.resize(got);
-        if (status != FT_OK || got != replySize || (!expected.empty() && reply != expected)) {
-            detail = "round trip " + std::to_string(i) + ": status " + std::to_string(status) + ", " +
-                     std::to_string(got) + " bytes" + (got == replySize ? ", not the expected ones" : "");
-            return false;
-        }
+        if (status != FT_OK || got != replySize || (!expected.empty() && reply != expected))
+            return Report(name, false,
+                          about + "round trip " + to_string(i) + ": status " + to_string(status) + ", " +
+                              to_string(got) + " bytes" +
+                              (got == replySize ? ", not the expected ones" : ""));
     }
     std::sort(times.begin(), times.end());
     char text[96];
     std::snprintf(text, sizeof text, "min/median/max %.2f/%.2f/%.2f ms over %d", times.front(),
                   times[times.size() / 2], times.back(), count);
-    detail = text;
-    return true;
+    return Report(name, true, about + text);
 }
 
 bool List() {
     const DWORD count = DeviceCount();
     char description[64] = {}, serial[64] = {};
-    const FT_STATUS byDescription =
-        FT_ListDevices(nullptr, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
-    const FT_STATUS bySerial = FT_ListDevices(nullptr, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+    const bool listed =
+        FT_ListDevices(nullptr, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) == FT_OK &&
+        FT_ListDevices(nullptr, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) == FT_OK;
     const std::string vendor = FirstLine(UsbDeviceFolder() + "/idVendor");
     const std::string product = FirstLine(UsbDeviceFolder() + "/product");
     return Report("list",
-                  count == 1 && byDescription == FT_OK && bySerial == FT_OK && vendor == "0403" &&
-                      !product.empty() && product == description && std::string(serial) == "ttyUSB0",
-                  "count " + std::to_string(count) + ", device 0 '" + description + "' (" + serial +
+                  count == 1 && listed && vendor == "0403" && !product.empty() && product == description &&
+                      std::string(serial) == "ttyUSB0",
+                  "count " + to_string(count) + ", device 0 '" + description + "' (" + serial +
                       "), sysfs vendor " + vendor + " product '" + product + "'");
 }
 
@@ -175,13 +162,11 @@ bool ResetLatency() {
         serial.flags &= ~ASYNC_LOW_LATENCY;
         cleared = ioctl(fd, TIOCSSERIAL, &serial) == 0;
     }
-    if (fd >= 0)
-        close(fd);
+    close(fd);
     std::ofstream(kLatencyTimer) << "16";
     const std::string now = FirstLine(kLatencyTimer);
     return (cleared && now == "16") ||
-           Report("latency-reset", false,
-                  "flag cleared " + std::to_string(cleared) + ", timer '" + now + "'");
+           Report("latency-reset", false, "flag cleared " + to_string(cleared) + ", timer '" + now + "'");
 }
 
 // FT_Open's low-latency request, seen in the driver's latency_timer attribute.
@@ -190,16 +175,14 @@ bool Latency(const std::string& name) {
     FT_HANDLE handle = nullptr;
     const FT_STATUS status = FT_Open(0, &handle);
     const std::string after = FirstLine(kLatencyTimer);
-    if (status == FT_OK)
-        FT_Close(handle);
+    FT_Close(handle);
     return Report(name, status == FT_OK && after == "1",
-                  Who() + ": FT_Open " + std::to_string(status) + ", latency timer " + before +
-                      " ms before, " + after + " ms after");
+                  Who() + ": FT_Open " + to_string(status) + ", latency timer " + before + " ms before, " +
+                      after + " ms after");
 }
 
-// What the last open left in the bridge itself, read by root with the bridge's
-// vendor request through usbfs after the check named name (ordinary users may
-// not send requests to the device).
+// What the last open left in the bridge itself, read by root through usbfs after the check named
+// name (ordinary users may not send requests to the device).
 bool LatencyRegister(const std::string& name) {
     const std::string usb = UsbDeviceFolder();
     char node[64];
@@ -207,17 +190,13 @@ bool LatencyRegister(const std::string& name) {
                   std::atoi(FirstLine(usb + "/devnum").c_str()));
     const int fd = open(node, O_RDWR | O_CLOEXEC);
     uint8_t value = 0;
-    usbdevfs_ctrltransfer transfer{};
-    transfer.bRequestType = 0xC0; // vendor request, device to host
-    transfer.bRequest = 0x0A;     // get latency timer
-    transfer.wLength = 1;
-    transfer.timeout = 1000;
-    transfer.data = &value;
+    // Vendor request 0x0A (get latency timer), device to host: type, request, value, index, length,
+    // time-out, data.
+    usbdevfs_ctrltransfer transfer{0xC0, 0x0A, 0, 0, 1, 1000, &value};
     const bool read = fd >= 0 && ioctl(fd, USBDEVFS_CONTROL, &transfer) == 1;
-    if (fd >= 0)
-        close(fd);
+    close(fd);
     return Report(name + "-bridge", read && value == 1,
-                  read ? "the bridge's latency register holds " + std::to_string(value) + " ms"
+                  read ? "the bridge's latency register holds " + to_string(value) + " ms"
                        : std::string("cannot read the latency register through ") + node);
 }
 
@@ -231,52 +210,41 @@ bool SecondOpen() {
     bool locked = false;
     for (std::string line; std::getline(locks, line);)
         locked |= line.find("FLOCK") != std::string::npos && line.find("WRITE") != std::string::npos &&
-                  line.find(" " + std::to_string(getpid()) + " ") != std::string::npos;
-    std::string errors;
-    const int code = OpenElsewhere(errors);
-    const bool oneLine = OneLine(errors);
+                  line.find(" " + to_string(getpid()) + " ") != std::string::npos;
+    std::string said;
+    const int status = OpenElsewhere(said);
     FT_Close(handle);
-    const std::string holder = "pid " + std::to_string(getpid()) + " (" + FirstLine("/proc/self/comm") + ")";
-    return Report(
-        "second-open",
-        locked && code == FT_DEVICE_NOT_OPENED && oneLine && errors.find(holder) != std::string::npos,
-        std::string(locked ? "flock listed in /proc/locks" : "no flock in /proc/locks") +
-            ", second open status " + std::to_string(code) + ", holder '" + holder + "': " + errors);
+    const std::string holder = "pid " + to_string(getpid()) + " (" + FirstLine("/proc/self/comm") + ")";
+    return Report("second-open",
+                  locked && status == FT_DEVICE_NOT_OPENED && said.find(holder) != std::string::npos,
+                  std::string(locked ? "flock listed in /proc/locks" : "no flock in /proc/locks") +
+                      ", second open status " + to_string(status) + ", holder '" + holder + "': " + said);
 }
 
 // An ordinary user on a node that no group may open.
 bool Denied() {
-    std::string line;
-    const int status = OpenElsewhere(line);
-    const bool oneLine = OneLine(line);
+    std::string said;
+    const int status = OpenElsewhere(said);
     return Report("permission-denied",
-                  status == FT_DEVICE_NOT_OPENED && oneLine &&
-                      line.find("permission denied") != std::string::npos &&
-                      line.find("61-automotive-scope-uaccess.rules") != std::string::npos,
-                  Who() + ": FT_Open " + std::to_string(status) + ": " + line);
+                  status == FT_DEVICE_NOT_OPENED && said.find("permission denied") != std::string::npos &&
+                      said.find("61-automotive-scope-uaccess.rules") != std::string::npos,
+                  Who() + ": FT_Open " + to_string(status) + ": " + said);
 }
 
 // Boot-loader firmware: hello commands and 2048-byte block programs. A packet
 // is 02, code, block number, data length, data, 03.
 bool BootLoaderRoundTrips() {
     const auto packet = [](uint8_t code, int block, size_t length) {
-        Bytes bytes{0x02,
-                    code,
-                    static_cast<uint8_t>(block >> 8),
-                    static_cast<uint8_t>(block),
-                    static_cast<uint8_t>(length >> 8),
-                    static_cast<uint8_t>(length)};
-        bytes.resize(6 + length, static_cast<uint8_t>(0x5A + block));
+        Bytes bytes{0x02, code, uint8_t(block >> 8), uint8_t(block), uint8_t(length >> 8), uint8_t(length)};
+        bytes.resize(6 + length, uint8_t(0x5A + block));
         bytes.push_back(0x03);
         return bytes;
     };
-    std::string hello, block;
-    const bool hellos = RoundTrips(
-        20, [&](int) { return packet(0xFF, 0, 0); }, 6, {0x02, 0xFF, 'B', 0, 0, 0x03}, hello);
-    const bool blocks = RoundTrips(
-        8, [&](int i) { return packet(0xFD, i, 2048); }, 6, {0x02, 0xFD, 'A', 0, 0, 0x03}, block);
-    const bool pass = Report("hello-round-trip", hellos, "7-byte hello, 6-byte reply: " + hello);
-    return Report("block-round-trip", blocks, "2055-byte program command, 6-byte reply: " + block) && pass;
+    const bool hellos = RoundTrips("hello-round-trip", "7-byte hello, 6-byte reply: ", 20,
+                                   [&](int) { return packet(0xFF, 0, 0); }, 6, {0x02, 0xFF, 'B', 0, 0, 0x03});
+    return RoundTrips("block-round-trip", "2055-byte program command, 6-byte reply: ", 8,
+                      [&](int i) { return packet(0xFD, i, 2048); }, 6, {0x02, 0xFD, 'A', 0, 0, 0x03}) &&
+           hellos;
 }
 
 // Asks the host to join the screen firmware instead, which the guest sees as
@@ -284,23 +252,18 @@ bool BootLoaderRoundTrips() {
 // requests frames.
 bool ScreenRoundTrips() {
     const std::string before = FirstLine(UsbDeviceFolder() + "/devnum");
-    Say("SYNC screen");
+    std::puts("SYNC screen");
     const auto start = Clock::now();
-    const bool swapped = WaitFor(
-        [&] {
-            const std::string folder = UsbDeviceFolder();
-            return !folder.empty() && FirstLine(folder + "/devnum") != before && DeviceCount() == 1;
-        },
-        20000);
-    if (!swapped)
+    const auto swapped = [&] {
+        const std::string folder = UsbDeviceFolder();
+        return !folder.empty() && FirstLine(folder + "/devnum") != before && DeviceCount() == 1;
+    };
+    if (!WaitFor(swapped, 20000))
         return Report("screen-round-trip", false, "no new device within 20 s");
-    const double swapMs = MsSince(start);
-    std::string detail;
-    const bool pass = RoundTrips(
-        10, [](int) { return kScreenRequest; }, kFrameSize, {}, detail);
-    return Report("screen-round-trip", pass,
-                  "device back " + Ms(swapMs) +
-                      " after the request; 3-byte request, 8410-byte frame: " + detail);
+    return RoundTrips(
+        "screen-round-trip",
+        "device back " + Ms(start) + " after the request; 3-byte request, 8410-byte frame: ", 10,
+        [](int) { return kScreenRequest; }, kFrameSize);
 }
 
 // Unplug during a blocked read, timed from the moment the kernel hung the tty
@@ -311,63 +274,54 @@ bool Hotplug() {
     FT_HANDLE handle = nullptr;
     FT_STATUS status = FT_Open(0, &handle);
     if (status != FT_OK)
-        return Report("unplug-read", false, "FT_Open " + std::to_string(status));
+        return Report("unplug-read", false, "FT_Open " + to_string(status));
+    // The screen firmware sends nothing unasked: without a time-out the read blocks until the device goes.
     FT_SetTimeouts(handle, 0, 0);
-    // The screen firmware sends nothing unasked: without a time-out the read
-    // blocks until the device goes.
-    std::atomic<bool> returned{false};
-    Clock::time_point returnedAt;
-    std::thread reader([&] {
+    auto reader = std::async(std::launch::async, [&] {
         uint8_t byte = 0;
         DWORD got = 0;
         status = FT_Read(handle, &byte, 1, &got);
-        returnedAt = Clock::now();
-        returned = true;
-        Say("EVENT read returned");
+        const auto returned = Clock::now();
+        std::puts("EVENT read returned");
+        return returned;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    Say("SYNC unplug");
+    std::puts("SYNC unplug");
     const auto asked = Clock::now();
     bool hungUp = false;
     for (pollfd item{watched, POLLIN, 0}; !hungUp && MsSince(asked) < 20000;)
         hungUp = poll(&item, 1, 1000) > 0 && (item.revents & (POLLHUP | POLLERR));
     const auto hangupAt = Clock::now();
-    if (!WaitFor([&] { return returned.load(); }, 20000)) {
+    if (reader.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         Report("unplug-read", false, "FT_Read still blocked 20 s after the unplug request");
         _exit(1);
     }
-    reader.join();
+    const auto returnedAt = reader.get();
     const bool listedNone = WaitFor([] { return DeviceCount() == 0; }, 3000);
     const auto countedNone = Clock::now();
     FT_Close(handle);
     close(watched);
     const auto since = [&](Clock::time_point at) {
-        return hungUp ? Ms(std::chrono::duration<double, std::milli>(at - hangupAt).count()) +
-                            " after the tty's hang-up"
-                      : std::string("(no hang-up seen)");
+        return hungUp ? Ms(hangupAt, at) + " after the tty's hang-up" : "(no hang-up seen)";
     };
     const bool read = Report(
         "unplug-read", status != FT_OK && hungUp && returnedAt - hangupAt <= std::chrono::milliseconds(100),
-        "FT_Read returned status " + std::to_string(status) + " " + since(returnedAt));
-    const bool count = Report("unplug-count", listedNone,
-                              "count " + std::to_string(DeviceCount()) + " " + since(countedNone));
-
-    Say("SYNC plug");
+        "FT_Read returned status " + to_string(status) + " " + since(returnedAt));
+    const bool count =
+        Report("unplug-count", listedNone, "count " + to_string(DeviceCount()) + " " + since(countedNone));
+    std::puts("SYNC plug");
     const auto start = Clock::now();
     if (!WaitFor([] { return DeviceCount() == 1; }, 20000))
-        return Report("replug", false, "count still " + std::to_string(DeviceCount()) + " after 20 s");
-    const double listedMs = MsSince(start);
-    std::string detail;
-    const bool frame = RoundTrips(
-        1, [](int) { return kScreenRequest; }, kFrameSize, {}, detail);
-    return Report("replug", frame,
-                  "listed again " + Ms(listedMs) + " after the request; reopened for one frame: " + detail) &&
+        return Report("replug", false, "count still " + to_string(DeviceCount()) + " after 20 s");
+    return RoundTrips(
+               "replug", "listed again " + Ms(start) + " after the request; reopened for one frame: ", 1,
+               [](int) { return kScreenRequest; }, kFrameSize) &&
            read && count;
 }
-
 } // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string step = argc > 1 ? argv[1] : "", name = argc > 2 ? argv[2] : "";
     const std::map<std::string, std::function<bool()>> steps{
         {"list", List},
@@ -382,14 +336,12 @@ int main(int argc, char** argv) {
     };
     if (const auto found = steps.find(step); found != steps.end())
         return found->second() ? 0 : 1;
-    if (step != "try-open") {
-        std::fprintf(stderr, "usage: %s STEP [CHECK NAME, for latency and latency-register]\n", argv[0]);
-        return 2;
-    }
-    // The other process of OpenElsewhere: its exit status is FT_Open's.
-    FT_HANDLE handle = nullptr;
-    const FT_STATUS status = FT_Open(0, &handle);
-    if (status == FT_OK)
+    if (step == "try-open") { // the other process of OpenElsewhere: its exit status is FT_Open's
+        FT_HANDLE handle = nullptr;
+        const FT_STATUS status = FT_Open(0, &handle);
         FT_Close(handle);
-    return static_cast<int>(status);
+        return static_cast<int>(status);
+    }
+    std::fprintf(stderr, "usage: %s STEP [CHECK NAME, for latency and latency-register]\n", argv[0]);
+    return 2;
 }

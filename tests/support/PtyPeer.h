@@ -1,27 +1,17 @@
-// The far side of a virtual bridge, byte for byte in the test's hands: a
-// pseudo-terminal whose master the test holds, and a link to its slave in the
-// bridge folder, as the virtual scope makes them. Also what the driver tests share.
+// The far side of a virtual bridge, byte for byte in the test's hands: a pseudo-terminal whose
+// master the test holds, linked in the bridge folder as the virtual scope does it. Also what the
+// driver tests share.
 #ifndef TESTS_SUPPORT_PTYPEER_H
 #define TESTS_SUPPORT_PTYPEER_H
 
-#include "BridgeFolder.h"
+#include "ScopeLauncher.h"
 #include "ftd2xx.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
-#include <functional>
 #include <grp.h>
 #include <poll.h>
-#include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
 using Bytes = std::vector<uint8_t>;
 
@@ -30,12 +20,9 @@ inline Bytes ReadUpTo(int fd, size_t count, int timeoutMs = 3000) {
     Bytes bytes(count);
     size_t done = 0;
     pollfd item{fd, POLLIN, 0};
-    while (done < count && poll(&item, 1, timeoutMs) > 0) {
-        const ssize_t got = read(fd, bytes.data() + done, count - done);
-        if (got <= 0)
-            break;
+    for (ssize_t got; done < count && poll(&item, 1, timeoutMs) > 0 &&
+                      (got = read(fd, bytes.data() + done, count - done)) > 0;)
         done += static_cast<size_t>(got);
-    }
     bytes.resize(done);
     return bytes;
 }
@@ -84,9 +71,7 @@ class PtyPeer {
     void Send(const Bytes& bytes) {
         EXPECT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
-    // What the driver sent: up to count bytes, until none came for timeoutMs.
-    Bytes Receive(size_t count, int timeoutMs = 2000) { return ReadUpTo(m_master, count, timeoutMs); }
-    // All the driver has sent so far, without waiting (what Receive took aside).
+    // All the driver has sent so far, without waiting.
     const Bytes& Collect() {
         uint8_t chunk[256];
         for (ssize_t got; (got = read(m_master, chunk, sizeof chunk)) > 0;)
@@ -103,8 +88,7 @@ class PtyPeer {
 
   private:
     int m_master = -1;
-    std::string m_slave;
-    std::string m_link;
+    std::string m_slave, m_link;
     Bytes m_collected;
 };
 
@@ -138,47 +122,35 @@ inline FT_STATUS Write(FT_HANDLE handle, Bytes bytes) {
     return status;
 }
 
-// Does something after a delay, while the test waits in a call.
-inline std::thread After(int delayMs, std::function<void()> action) {
-    return std::thread([delayMs, action] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        action();
-    });
-}
-
 inline DWORD Queued(FT_HANDLE handle) {
     DWORD queued = 0xDEAD;
     EXPECT_EQ(FT_GetQueueStatus(handle, &queued), FT_OK);
     return queued;
 }
 
-// Polls the queue status like the capture program does on its 1 ms timer,
-// until it holds the expected count, which it must never pass.
+// Polls the queue status, as the capture program does on its timer, until it holds at least
+// expected (within 5 s); a caller that expects exactly that many sees any overshoot.
 inline DWORD QueuedReaches(FT_HANDLE handle, DWORD expected) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    DWORD queued = Queued(handle);
-    for (; queued < expected && std::chrono::steady_clock::now() < deadline; queued = Queued(handle))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_LE(queued, expected);
+    DWORD queued = 0;
+    scopelauncher::WaitUntil(5000, [&] { return (queued = Queued(handle)) >= expected; });
     return queued;
 }
 
 // Opening device number must fail with that status, leave the handle as it
 // was, and say so in one line holding every fragment.
 inline void ExpectRefused(int number, FT_STATUS expected, const std::vector<std::string>& fragments) {
-    const FT_HANDLE untouched = reinterpret_cast<FT_HANDLE>(uintptr_t{0x5A5A});
-    FT_HANDLE handle = untouched;
+    FT_HANDLE handle = reinterpret_cast<FT_HANDLE>(uintptr_t{0x5A5A});
     testing::internal::CaptureStderr();
     EXPECT_EQ(FT_Open(number, &handle), expected);
     const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(handle, untouched);
+    EXPECT_EQ(handle, reinterpret_cast<FT_HANDLE>(uintptr_t{0x5A5A})) << "the handle was touched";
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     for (const std::string& fragment : fragments)
         EXPECT_NE(said.find(fragment), std::string::npos) << fragment << " not in: " << said;
 }
 
-// Runs body in a forked child, another program using the library, as user
-// nobody when asked (and running as root). True when its expectations held.
+// Runs body in a forked child, another program using the library, as user nobody when asked
+// (and running as root). True when its expectations held (and none failed before the fork).
 inline bool InChild(bool asNobody, const std::function<void()>& body) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -189,14 +161,8 @@ inline bool InChild(bool asNobody, const std::function<void()>& body) {
             if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
                 _exit(2);
         }
-        // Only failures of its own count: the test may have failed before the fork.
-        const testing::TestResult& result = *testing::UnitTest::GetInstance()->current_test_info()->result();
-        const int before = result.total_part_count();
         body();
-        for (int i = before; i < result.total_part_count(); ++i)
-            if (result.GetTestPartResult(i).failed())
-                _exit(1);
-        _exit(0);
+        _exit(testing::Test::HasFailure() ? 1 : 0);
     }
     int status = -1;
     waitpid(pid, &status, 0);

@@ -3,20 +3,11 @@
 #include "PtyPeer.h"
 #include "VirtualScopeProcess.h"
 
-#include <gtest/gtest.h>
-
 #include <QImage>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <sys/file.h>
-#include <thread>
 
 using testsupport::Field;
 using testsupport::VirtualScopeProcess;
@@ -38,10 +29,6 @@ Lines With(const std::string& line) {
     return Options("--throughput 0 --latency-ms 0 " + line);
 }
 
-std::string RuntimeFile(const std::string& name) {
-    return std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" + name;
-}
-
 // Runs the program to its end: exit code and what it printed.
 std::pair<int, std::string> RunProgram(const std::string& arguments) {
     FILE* pipe = popen((VirtualScopeProcess::Program() + " " + arguments + " 2>&1 </dev/null").c_str(), "r");
@@ -56,9 +43,7 @@ std::pair<int, std::string> RunProgram(const std::string& arguments) {
 // Opens the device as the driver library does; -2: somebody else holds the lock.
 int OpenDevice(const VirtualScopeProcess& scope) {
     const int fd = open(scope.LinkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return close(fd), -2;
-    return fd;
+    return fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0 ? fd : (close(fd), -2);
 }
 
 // Every command is sent to an idle device, so it fits the line's buffer.
@@ -66,16 +51,12 @@ void Send(int fd, const Bytes& bytes) {
     EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
 }
 
-Bytes Packet(std::uint8_t code, unsigned address = 0, const Bytes& data = {}, std::uint8_t end = 0x03) {
-    Bytes p{0x02,
-            code,
-            std::uint8_t(address >> 8),
-            std::uint8_t(address),
-            std::uint8_t(data.size() >> 8),
-            std::uint8_t(data.size())};
-    p.insert(p.end(), data.begin(), data.end());
-    p.push_back(end);
-    return p;
+Bytes Packet(uint8_t code, unsigned address = 0, Bytes data = {}, uint8_t end = 0x03) {
+    const std::size_t n = data.size();
+    data.insert(data.begin(),
+                {0x02, code, uint8_t(address >> 8), uint8_t(address), uint8_t(n >> 8), uint8_t(n)});
+    data.push_back(end);
+    return data;
 }
 
 // Sends the packet in two pieces, split inside its header, and returns the reply's status.
@@ -157,8 +138,9 @@ TEST(VirtualScopeEndToEnd, ScreenRequestGetsOneRawFrameAndSigintRemovesTheLink) 
           {400, 400, qRgb(160, 160, 160)}}) // lighter than middle grey: stays light
         for (int d = 0; d < 64; ++d)
             image.setPixel(x + d % 8, y + d / 8, colour);
-    ASSERT_TRUE(image.save(QString::fromStdString(RuntimeFile("corners.png"))));
-    VirtualScopeProcess scope(With("--picture " + RuntimeFile("corners.png") + " --header-fill 0x0D"));
+    const std::string file = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/corners.png";
+    ASSERT_TRUE(image.save(QString::fromStdString(file)));
+    VirtualScopeProcess scope(With("--picture " + file + " --header-fill 0x0D"));
     EXPECT_EQ(fs::status(VirtualScopeProcess::BridgeDirectory()).permissions(), fs::perms::owner_all);
     const int fd = OpenDevice(scope);
     ASSERT_GE(fd, 0);
@@ -181,7 +163,6 @@ TEST(VirtualScopeEndToEnd, ScreenRequestGetsOneRawFrameAndSigintRemovesTheLink) 
     EXPECT_EQ(Events(scope, "exit").size(), 1u);
     EXPECT_EQ(Events(scope, "ignored"), Lines{"ev=ignored bytes=2"});
     EXPECT_EQ(Events(scope, "cmd"), Lines{"ev=cmd n=1 kind=screen"});
-    EXPECT_EQ(Events(scope, "reply"), Lines{"ev=reply n=1 bytes=8410 status=- fault=none"});
 }
 
 // Each test pattern frame by frame, to a host that reads only once the scope has had to
@@ -214,10 +195,8 @@ TEST(VirtualScopeEndToEnd, EveryPictureGivesItsFramesToASlowHost) {
         VirtualScopeProcess scope(With(std::string("--picture ") + picture));
         const int fd = OpenDevice(scope);
         ASSERT_GE(fd, 0);
-        Bytes requests;
         for (std::uint64_t n = 0; n < kFrames; ++n)
-            requests.insert(requests.end(), kScreenRequest.begin(), kScreenRequest.end());
-        Send(fd, requests);
+            Send(fd, kScreenRequest);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const Bytes got = ReadUpTo(fd, kFrames * kFrame + 1, 100);
         close(fd);
@@ -238,19 +217,16 @@ TEST(VirtualScopeEndToEnd, EveryPictureGivesItsFramesToASlowHost) {
 // Refused and broken commands must leave the flash alone: the file shows it.
 TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
     // A folder of its own, holding an old file the download must replace.
-    const fs::path file = fs::path(RuntimeFile("flash")) / "flash.bin";
+    const fs::path file = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "flash/flash.bin";
     fs::create_directories(file.parent_path());
     std::ofstream(file) << "stale contents";
     VirtualScopeProcess scope(With("--firmware bootloader --blocks-per-sector 2 --sectors 2 --erase-ms 0 "
                                    "--program-ms 0 --flash-file " +
                                    file.string()));
-    int fd = OpenDevice(scope);
+    const int fd = OpenDevice(scope);
     ASSERT_GE(fd, 0);
     Send(fd, Packet(0xFA));
     EXPECT_EQ(ReadUpTo(fd, 6), (Bytes{0x02, 0xFA, 'A', 2, 2, 0x03}));
-    close(fd); // the host may close and reopen the device between commands
-    fd = OpenDevice(scope);
-    ASSERT_GE(fd, 0);
     Send(fd, Bytes{0x41, 0x00, 0x03}); // bytes outside a packet are skipped
     // Data full of start and end markers is taken by its length, not by value.
     Bytes image(3 * 2048);
@@ -281,9 +257,8 @@ TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 1);
     close(fd);
     fs::remove(file);
-    EXPECT_EQ(scope.Stop(SIGHUP), 0); // the log is complete once the scope has exited
+    EXPECT_EQ(scope.Stop(SIGHUP), 0); // which writes the flash file again
     EXPECT_EQ(Events(scope, "cmd").at(11), "ev=cmd n=12 code=0xFD addr=1 len=2048");
-    EXPECT_EQ(Events(scope, "flash").size(), 2u) << "at the end command and at exit";
     EXPECT_EQ(fs::file_size(file), 4u * 2048);
     std::size_t ignored = 0;
     for (const std::string& line : Events(scope, "ignored"))
@@ -315,49 +290,33 @@ TEST(VirtualScopeEndToEnd, LinkModelDelaysEachReply) {
         const Bytes reply = ReadUpTo(fd, replyBytes);
         const double took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         close(fd);
-        EXPECT_EQ(reply.size(), replyBytes);
-        EXPECT_TRUE(replyBytes != 6 || (reply.size() == 6 && reply[2] == 'A')) << "a refused command";
+        EXPECT_TRUE(reply.size() == replyBytes && (replyBytes != 6 || reply[2] == 'A')) << reply.size();
         EXPECT_TRUE(took >= ms && took < ms + 100) << took;
     }
 }
 
-// Gone mid-command after --unplug-after-bytes, after the last of --unplug-after-commands
-// (still answered), or by signal; back by signal, or by itself after --replug-after-ms.
+// Gone mid-command after --unplug-after-bytes, after the last of --unplug-after-commands (still
+// answered), or by SIGUSR1, each once; back by itself after --replug-after-ms. The host sees a hang-up.
 TEST(VirtualScopeEndToEnd, UnplugsAfterBytesCommandsOrSignalAndReplugs) {
-    VirtualScopeProcess scope(
-        With("--firmware bootloader --unplug-after-bytes 10 --unplug-after-commands 3"));
-    int fd = OpenDevice(scope);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B');
-    Send(fd, Packet(0xFF)); // its fourth byte is the tenth: the device goes away mid-command
-    ExpectHangUp(fd);
-    for (int round = 0; round < 2; ++round) {
-        scope.Replug();
-        fd = OpenDevice(scope);
+    VirtualScopeProcess scope(With("--firmware bootloader --unplug-after-bytes 10 --unplug-after-commands 3 "
+                                   "--replug-after-ms 300"));
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(scope.WaitForLink(true, 2000));
+        const int fd = OpenDevice(scope);
         ASSERT_GE(fd, 0);
         EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B');
         if (round == 0)
+            Send(fd, Packet(0xFF)); // its third byte is the tenth: the device goes away mid-command
+        else if (round == 1)
             EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B') << "command 3, the last, is still answered";
         else
             scope.Unplug(); // the fixture checks that the link goes
         ExpectHangUp(fd);
     }
     EXPECT_EQ(Events(scope, "cmd").size(), 4u) << "the cut command was never taken";
-    EXPECT_EQ(Events(scope, "unplug").size(), 3u);
-    EXPECT_EQ(Events(scope, "plug").size(), 3u);
-
-    VirtualScopeProcess again(With("--firmware bootloader --unplug-after-commands 1 --replug-after-ms 300"),
-                              "scope1");
-    fd = OpenDevice(again);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B');
-    ExpectHangUp(fd);
-    ASSERT_TRUE(again.WaitForLink(true, 2000));
-    again.Unplug(); // by signal, and back again by itself
-    ASSERT_TRUE(again.WaitForLink(true, 2000));
-    const Lines plugs = again.WaitForEvents("plug", 3), unplugs = again.WaitForEvents("unplug", 2);
-    ASSERT_TRUE(plugs.size() == 3 && unplugs.size() == 2);
-    for (std::size_t i = 0; i < 2; ++i)
+    const Lines plugs = scope.WaitForEvents("plug", 4), unplugs = scope.WaitForEvents("unplug", 3);
+    ASSERT_TRUE(plugs.size() == 4 && unplugs.size() == 3);
+    for (std::size_t i = 0; i < 3; ++i)
         EXPECT_TRUE(Between(unplugs[i], plugs[i + 1]) >= 300 && Between(unplugs[i], plugs[i + 1]) < 400);
 }
 
@@ -374,9 +333,8 @@ TEST(VirtualScopeEndToEnd, EachFaultShapesTheReplyOnBothFirmwares) {
         const std::size_t half = whole.size() / 2;
         const Bytes cut(whole.begin(), whole.begin() + (boot ? 3 : 4205));
         const Bytes flagged = boot ? Bytes{0x02, 0xFF, 'X', 0, 0, 0x03} : cut;
-        const Bytes noise = boot ? Bytes{0x02, 0xFD, 0x41, 0x00, 0x00, 0x03} : Bytes{0x55};
-        Bytes noisy = whole, twice = whole;
-        noisy.insert(noisy.end(), noise.begin(), noise.end());
+        Bytes noisy = boot ? Bytes{0x02, 0xFD, 0x41, 0x00, 0x00, 0x03} : Bytes{0x55}, twice = whole;
+        noisy.insert(noisy.begin(), whole.begin(), whole.end()); // the reply, then the noise
         twice.insert(twice.end(), whole.begin(), whole.end());
         const int fd = OpenDevice(scope);
         ASSERT_GE(fd, 0);
@@ -420,13 +378,11 @@ TEST(VirtualScopeEndToEnd, SeededFaultScheduleDependsOnlyOnItsSettings) {
     const auto faults = [](const std::string& options) {
         VirtualScopeProcess scope(With("--firmware bootloader --late-ms 0 " + options));
         const int fd = OpenDevice(scope);
-        Bytes hellos;
         for (int i = 0; i < 60; ++i)
-            hellos.insert(hellos.end(), {0x02, 0xFF, 0, 0, 0, 0, 0x03});
-        Send(fd, hellos);
-        Lines found;
+            Send(fd, Packet(0xFF));
+        Lines found(60); // by command number: a dropped reply is logged at once, the others once sent
         for (const std::string& line : scope.WaitForEvents("reply", 60))
-            found.push_back(Field(line, "fault"));
+            found.at(std::stoul(Field(line, "n")) - 1) = Field(line, "fault");
         close(fd);
         return found;
     };

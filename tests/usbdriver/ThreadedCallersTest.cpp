@@ -27,24 +27,21 @@ struct WaitingReader {
 
 TEST(ThreadedCallers, AWaitingReadHoldsUpNoOtherCallAndClosingEndsIt) {
     OpenedPeer peer;
-    {
-        WaitingReader reader(peer.handle, 4);
-        const auto start = Clock::now();
-        EXPECT_EQ(Queued(peer.handle), 0u);
-        EXPECT_EQ(FT_Purge(peer.handle, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
-        EXPECT_EQ(FT_SetTimeouts(peer.handle, 0, 1000), FT_OK);
-        EXPECT_EQ(Write(peer.handle, {0x51, 0x42, 0x0D}), FT_OK);
-        EXPECT_LT(Clock::now() - start, milliseconds(500)) << "a waiting read held up the other calls";
-        EXPECT_EQ(reader.result.wait_for(milliseconds(0)), std::future_status::timeout);
-        EXPECT_EQ(peer.Receive(3), (Bytes{0x51, 0x42, 0x0D}));
-        peer.Send({1, 2, 3, 4});
-        EXPECT_EQ(reader.result.get().first, FT_OK);
-        EXPECT_EQ(reader.bytes, (Bytes{1, 2, 3, 4}));
-    }
-    WaitingReader reader(peer.handle, 1);
+    WaitingReader reader(peer.handle, 4);
+    const auto start = Clock::now();
+    EXPECT_EQ(Queued(peer.handle), 0u);
+    EXPECT_EQ(FT_Purge(peer.handle, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+    EXPECT_EQ(FT_SetTimeouts(peer.handle, 0, 1000), FT_OK);
+    EXPECT_EQ(Write(peer.handle, {0x51, 0x42, 0x0D}), FT_OK);
+    EXPECT_LT(Clock::now() - start, milliseconds(500)) << "a waiting read held up the other calls";
+    EXPECT_EQ(ReadUpTo(peer.Master(), 3), (Bytes{0x51, 0x42, 0x0D}));
+    peer.Send({1, 2, 3, 4});
+    EXPECT_EQ(reader.result.get().first, FT_OK);
+    EXPECT_EQ(reader.bytes, (Bytes{1, 2, 3, 4})); // so it had waited until now
+    WaitingReader closing(peer.handle, 1);
     const auto closedAt = Clock::now();
     ASSERT_EQ(FT_Close(peer.handle), FT_OK);
-    const auto [status, endedAt] = reader.result.get();
+    const auto [status, endedAt] = closing.result.get();
     EXPECT_NE(status, FT_OK);
     EXPECT_LT(endedAt - closedAt, milliseconds(100));
     ASSERT_EQ(FT_Open(0, &peer.handle), FT_OK); // the lock went with the handle

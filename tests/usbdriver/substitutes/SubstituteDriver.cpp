@@ -1,9 +1,7 @@
-// A stand-in for the driver library that talks to no device: every entry only
-// counts the call and reports that no device is there. Compiled once per
-// variant, each variant leaving out one of the entries a program cannot do
-// without (SUBSTITUTE_WITHOUT_<entry name>), so that tests can check how a
-// program binds a library that lacks one entry, and prove through
-// substitute_call_count() that it called none of them.
+// A stand-in for the driver library that talks to no device: every entry counts the call and
+// reports that no device is there. Each variant leaves out one entry a program cannot do without
+// (SUBSTITUTE_WITHOUT_<entry>), so a test can bind a library that lacks it and prove through
+// substitute_call_count() that the program called none of the others.
 #include "ftd2xx.h"
 
 #include <atomic>
@@ -14,14 +12,12 @@
         return Counted();                                                                                    \
     }
 
-namespace {
-std::atomic<unsigned> g_calls{0};
+static std::atomic<unsigned> g_calls{0};
 
-FT_STATUS Counted() {
+static FT_STATUS Counted() {
     ++g_calls;
     return FT_DEVICE_NOT_FOUND;
 }
-} // namespace
 
 SUBSTITUTE_EXPORT unsigned substitute_call_count(void) {
     return g_calls.load();
