@@ -2,6 +2,7 @@
 
 #include "BitmapWriter.h"
 #include "BridgeListing.h"
+#include "CaptureLink.h"
 #include "ExitCodes.h"
 #include "ImageSaver.h"
 #include "Interrupt.h"
@@ -63,20 +64,6 @@ bool CaptureCommand::OpenScope() {
     return true;
 }
 
-// As Quorvex does after a lost link: close the old handle, open the same bridge
-// again, and let the receiver give up the request that went with the old one.
-void CaptureCommand::Reopen() {
-    if (m_state.m_driverHandle != nullptr) {
-        m_driver.m_close(m_state.m_driverHandle);
-        m_state.m_driverHandle = nullptr;
-    }
-    m_state.m_linkFailed = false;
-    m_lastOpenAt = m_clock.TickCount();
-    if (m_driver.m_open(m_options.device, &m_state.m_driverHandle) != FT_OK)
-        m_state.m_driverHandle = nullptr;
-    m_receiver.LinkReopened();
-}
-
 int CaptureCommand::TakePicture() {
     m_drawn = false;
     const std::uint32_t start = m_clock.TickCount();
@@ -88,8 +75,10 @@ int CaptureCommand::TakePicture() {
             return kExitInterrupted;
         const bool reopenDue =
             m_state.m_driverHandle == nullptr && m_clock.TickCount() - m_lastOpenAt >= kReopenRetryMs;
-        if (m_state.m_linkFailed || reopenDue)
-            Reopen();
+        if (m_state.m_linkFailed || reopenDue) {
+            m_lastOpenAt = m_clock.TickCount();
+            capture::ReopenDevice(m_driver, m_state, m_receiver, m_options.device);
+        }
         m_receiver.ReceiveFrame();
         if (!m_drawn && m_clock.TickCount() - start >= kPictureTimeoutMs) {
             std::fprintf(stderr,

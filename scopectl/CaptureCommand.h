@@ -30,7 +30,6 @@ class CaptureCommand : private capture::WindowPort {
   private:
     void InvalidateWindow() override;
     bool OpenScope();
-    void Reopen();
     // 0 when the picture was drawn, else the exit status.
     int TakePicture();
     QByteArray PictureBytes() const;

@@ -61,17 +61,20 @@ bool CaptureLink::ReopenDue() {
     return m_state.m_driverHandle == nullptr && m_clock.TickCount() - m_lastOpenAt >= kReopenRetryMs;
 }
 
-// The handle of the lost device is closed before reopening: left open it leaks a
-// descriptor per loss and can make the device refuse our own new open.
-void CaptureLink::OpenDevice() {
-    if (m_state.m_driverHandle != nullptr) {
-        m_driver.m_close(m_state.m_driverHandle);
-        m_state.m_driverHandle = nullptr;
+void ReopenDevice(DriverTable& driver, CaptureState& state, FrameReceiver& receiver, int device) {
+    if (state.m_driverHandle != nullptr) {
+        driver.m_close(state.m_driverHandle);
+        state.m_driverHandle = nullptr;
     }
-    m_state.m_linkFailed = false;
+    state.m_linkFailed = false;
+    if (driver.m_open(device, &state.m_driverHandle) != FT_OK)
+        state.m_driverHandle = nullptr;
+    receiver.LinkReopened();
+}
+
+void CaptureLink::OpenDevice() {
     m_lastOpenAt = m_clock.TickCount();
-    m_driver.m_open(0, &m_state.m_driverHandle);
-    m_receiver.LinkReopened();
+    ReopenDevice(m_driver, m_state, m_receiver, 0);
 }
 
 void CaptureLink::CloseLink() {

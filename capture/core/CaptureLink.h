@@ -16,6 +16,12 @@
 
 namespace capture {
 
+// Opens bridge device again after a lost link: the old handle is closed first
+// (left open it leaks a descriptor per loss and can make the device refuse our
+// own new open), and the receiver gives up the request that went with it. A
+// failed open leaves no handle, to be tried again later.
+void ReopenDevice(DriverTable& driver, CaptureState& state, FrameReceiver& receiver, int device);
+
 class CaptureLink {
   public:
     static constexpr int kCaptureTimer = 1;
