@@ -73,14 +73,8 @@ start_scope() { # log file, options...
   exit 1
 }
 stop() { kill "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
-window() { # waits for a visible window whose title matches $1, prints its id
-  for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) && [ -n "$id" ] && { echo "$id"; return; }
-    sleep 0.05
-  done
-  echo "bench: no window '$1' appeared" >&2
-  exit 1
-}
+me=bench
+source "$top/tools/find-window.sh"
 wait_log() { # log, pattern, seconds
   for _ in $(seq $(($3 * 20))); do grep -q -- "$2" "$1" 2>/dev/null && return; sleep 0.05; done
   echo "bench: '$2' not in the scope's log after $3 s" >&2

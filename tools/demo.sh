@@ -34,14 +34,8 @@ cleanup() {
 trap cleanup EXIT
 stop() { kill "$1"; wait "$1" 2>/dev/null || true; }
 
-window() { # waits for a window whose title matches $1 and prints its id
-  for _ in $(seq 100); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) && [ -n "$id" ] && { echo "$id"; return; }
-    sleep 0.1
-  done
-  echo "demo: no window '$1' appeared" >&2
-  return 1
-}
+me=demo
+source "$top/tools/find-window.sh"
 
 echo "== Quorvex against the virtual scope's live screen"
 "$bin/virtual-scope" --name demo-scope &
