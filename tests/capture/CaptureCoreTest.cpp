@@ -1,12 +1,8 @@
-// Quorvex without a window: binding the driver library by name, the link watch, requests
-// and frames against a peer of the test's own and against the virtual scope, the bitmap
-// files and the printed picture's size.
+// Quorvex without a window: binding the driver library by name, the link watch, requests and frames against a
+// peer of the test's own and against the virtual scope, the bitmap files and the printed picture's size.
 #include "CaptureRig.h"
-#include "ImageSaver.h"
 #include "PrintLayout.h"
 #include "PtyPeer.h"
-
-#include <gtest/gtest.h>
 
 #include <QDataStream>
 #include <QDir>
@@ -21,12 +17,10 @@
 #include <unistd.h>
 
 using namespace capturetest;
-using capture::ImageSaver;
 
 namespace {
 
-const QString kLost = QStringLiteral("Could not connect to Scope on USB.");
-const QRect kPicture = capture::ScreenCanvas::kPictureArea;
+const QStringList kLost{"Could not connect to Scope on USB."};
 
 // Every command of the screen firmware is a screen request.
 int ScreenRequests(const testsupport::VirtualScopeProcess& scope) {
@@ -75,25 +69,22 @@ TEST(DriverBinding, FailuresAreToldAndMakeNoDriverCall) {
 
 TEST(LinkSupervision, ScopeAbsentAtStartIsToldOnceAndOpenedSilentlyOnArrival) {
     CaptureRig rig;
-    ASSERT_EQ(rig.link.OpenLink(), 1);
     EXPECT_TRUE(rig.timerRunning);
     rig.TickFor(200);
-    EXPECT_EQ(rig.shown, QStringList{kLost});
+    EXPECT_EQ(rig.shown, kLost);
     testsupport::VirtualScopeProcess scope(kFastLink);
     ASSERT_TRUE(rig.TickUntil([&] { return rig.state.m_disconnected == 0; }));
     rig.receiver.CaptureOnce();
     EXPECT_TRUE(rig.TickUntilFrames(1));
-    EXPECT_EQ(rig.shown, QStringList{kLost});
+    EXPECT_EQ(rig.shown, kLost);
 }
 
 TEST(AcquisitionFromPeer, OnlyAnExactFrameAfterARequestIsRead) {
     PtyPeer peer;
     CaptureRig rig;
-    ASSERT_EQ(rig.link.OpenLink(), 1);
     const auto sent = [&](size_t n) { return rig.TickUntil([&] { return peer.Collect().size() >= n; }); };
     // Offers the bytes while ticking, as fast as the line takes them.
-    const auto feed = [&](const Bytes& bytes) {
-        size_t offered = 0;
+    const auto feed = [&](const Bytes& bytes, size_t offered = 0) {
         EXPECT_TRUE(rig.TickUntil([&] { return (offered = peer.Offer(bytes, offered)) == bytes.size(); }));
     };
     // Bytes nobody asked for are not a frame; the next request throws them away.
@@ -117,7 +108,7 @@ TEST(AcquisitionFromPeer, OnlyAnExactFrameAfterARequestIsRead) {
     ASSERT_EQ(waiting, 8410u);
     rig.clockOffset += 3 * capture::FrameReceiver::kStalledRequestMs;
     ASSERT_TRUE(rig.TickUntilFrames(1));
-    EXPECT_EQ(BlackPixels(rig.canvas.Image(), kPicture), 1);
+    EXPECT_EQ(BlackPixels(rig.canvas.Picture()), 1);
     EXPECT_EQ(rig.canvas.Image().pixel(1, 280), qRgb(0, 0, 0));
     EXPECT_EQ(rig.state.m_receiveBuffer[8410], 0); // the spare byte
     // One byte too many (a stray byte after the reply) spoils the frame; real time asks again.
@@ -128,7 +119,7 @@ TEST(AcquisitionFromPeer, OnlyAnExactFrameAfterARequestIsRead) {
     EXPECT_EQ(rig.receiver.FramesDrawn(), 1u);
     feed(Bytes(8410, 0));
     EXPECT_TRUE(rig.TickUntilFrames(2));
-    EXPECT_EQ(BlackPixels(rig.canvas.Image(), kPicture), 0);
+    EXPECT_EQ(BlackPixels(rig.canvas.Picture()), 0);
     ASSERT_TRUE(sent(12));
     EXPECT_EQ(peer.Collect(),
               (Bytes{0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D, 0x51, 0x42, 0x0D}));
@@ -138,7 +129,6 @@ TEST(Acquisition, CommandsNeverCancelTheFrameInFlight) {
     // A slow reply, so that the commands below all arrive while it is outstanding.
     testsupport::VirtualScopeProcess scope({"--throughput", "0", "--latency-ms", "150"});
     CaptureRig rig;
-    ASSERT_EQ(rig.link.OpenLink(), 1);
     rig.receiver.StartRealTime();
     rig.receiver.StartRealTime(); // twice: still one request
     rig.receiver.StopCapture();   // the frame in flight is still drawn
@@ -162,7 +152,6 @@ TEST(Acquisition, CommandsNeverCancelTheFrameInFlight) {
 TEST(Acquisition, LostRepliesAreGivenUpAndOnlyRealTimeAsksAgain) {
     testsupport::VirtualScopeProcess scope({"--throughput", "0", "--latency-ms", "0", "--fault", "drop@1,2"});
     CaptureRig rig;
-    ASSERT_EQ(rig.link.OpenLink(), 1);
     rig.receiver.CaptureOnce();
     rig.TickFor(100);
     EXPECT_EQ(rig.state.m_requestPending, 1);
@@ -180,40 +169,28 @@ TEST(Acquisition, LostRepliesAreGivenUpAndOnlyRealTimeAsksAgain) {
     EXPECT_EQ(ScreenRequests(scope), static_cast<int>(rig.receiver.FramesDrawn()) + 2);
 }
 
-class SaveImage : public testing::Test, public capture::FileChooserPort {
-  protected:
-    // An L of black pixels in the corner and one far from it: shows any mirroring or offset.
-    void SetUp() override {
-        canvas.CreateCanvas();
-        for (const QPoint p : {QPoint(1, 280), QPoint(2, 280), QPoint(1, 279), QPoint(240, 1)})
-            canvas.SetPixel(p.x(), p.y(), qRgb(0, 0, 0));
-    }
-    std::optional<QString> ChooseSaveFile(const QString& filter) override {
-        EXPECT_EQ(filter, "bmp File (*.bmp)");
-        return path;
-    }
-    QString Failure() const {
-        return "The picture could not be saved to " + QDir::toNativeSeparators(*path) + ":\r\n";
-    }
-    QStringList Files() const { return QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries); }
-    QTemporaryDir dir;
-    std::optional<QString> path;
-    RecordingPorts messages;
-    capture::ScreenCanvas canvas;
-    ImageSaver saver{*this, messages};
-};
-
 // Every byte of the file at 1x and 2x, built here independently (bottom row first, each pixel
-// blue, green, red, 0; at 2x each picture pixel a 2 x 2 block).
-TEST_F(SaveImage, FilesHoldExactBytes) {
+// blue, green, red, 0; at 2x each picture pixel a 2 x 2 block). A name without the extension gets
+// it; the name with it appended is asked about before it is replaced, the name as chosen not (the
+// dialog did); a failure names its cause and leaves no file.
+TEST(SaveImage, FilesHoldExactBytesAndReplacingOrFailingIsTold) {
+    QTemporaryDir dir;
+    RecordingPorts ports;
+    capture::ScreenCanvas canvas;
+    capture::ImageSaver saver{ports, ports};
+    const auto failure = [&] {
+        return "The picture could not be saved to " + QDir::toNativeSeparators(*ports.savePath) + ":\r\n";
+    };
+    const auto files = [&] { return QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries); };
+    // An L of black pixels in the corner and one far from it: shows any mirroring or offset.
+    canvas.CreateCanvas();
+    for (const QPoint p : {QPoint(1, 280), QPoint(2, 280), QPoint(1, 279), QPoint(240, 1)})
+        canvas.SetPixel(p.x(), p.y(), qRgb(0, 0, 0));
     for (const int scale : {1, 2}) {
-        path = dir.filePath(QStringLiteral("zoom%1").arg(scale));
+        ports.savePath = dir.filePath(QStringLiteral("zoom%1").arg(scale));
         saver.SaveImage(canvas, scale - 1);
         const qint32 width = 240 * scale, height = 280 * scale;
         const quint32 size = 54 + 4 * width * height;
-        const auto black = [&](int x, int y) {
-            return canvas.Image().pixel(1 + x / scale, 1 + y / scale) == qRgb(0, 0, 0);
-        };
         QByteArray expected;
         QDataStream out(&expected, QIODevice::WriteOnly);
         out.setByteOrder(QDataStream::LittleEndian);
@@ -224,57 +201,50 @@ TEST_F(SaveImage, FilesHoldExactBytes) {
             << 0u << 0u << 0u << 0u;
         for (int y = height - 1; y >= 0; --y)
             for (int x = 0; x < width; ++x)
-                out << (black(x, y) ? 0u : 0x00FFFFFFu);
-        EXPECT_TRUE(ReadAll(*path + ".bmp") == expected) << "zoom " << scale;
+                out << (canvas.Image().pixel(1 + x / scale, 1 + y / scale) & 0x00FFFFFFu);
+        EXPECT_TRUE(ReadAll(*ports.savePath + ".bmp") == expected) << "zoom " << scale;
     }
-    EXPECT_TRUE(messages.shown.isEmpty());
-}
+    EXPECT_TRUE(ports.shown.isEmpty());
 
-// A name without the extension gets it; the name with it appended is asked about before it is
-// replaced, the name as chosen not (the dialog did); a failure names its cause and leaves no file.
-TEST_F(SaveImage, AppendedNameIsAskedAboutBeforeItIsReplacedAndFailuresAreTold) {
     for (const char* kept : {"/a/scope.bmp", "/a/scope.BMP", "/a/scope.Bmp"})
-        EXPECT_EQ(ImageSaver::BitmapFileName(kept), kept);
+        EXPECT_EQ(capture::ImageSaver::BitmapFileName(kept), kept);
     for (const char* extended : {"/a/scope", "/a/scope.bm", "/a/scope.txt", "bmp"})
-        EXPECT_EQ(ImageSaver::BitmapFileName(extended), QString(extended) + ".bmp");
+        EXPECT_EQ(capture::ImageSaver::BitmapFileName(extended), QString(extended) + ".bmp");
     const QString kept = dir.filePath("kept.bmp");
     std::ofstream(kept.toStdString()) << "precious";
-    path = dir.filePath("kept");
-    messages.answerYes = false;
+    ports.savePath = dir.filePath("kept");
+    ports.answerYes = false;
     saver.SaveImage(canvas, 0);
-    EXPECT_EQ(messages.shown,
+    EXPECT_EQ(ports.shown,
               QStringList{QDir::toNativeSeparators(kept) + " already exists.\r\nDo you want to replace it?"});
     EXPECT_EQ(ReadAll(kept), "precious");
-    messages.answerYes = true;
+    ports.answerYes = true;
     saver.SaveImage(canvas, 0);
     EXPECT_EQ(ReadAll(kept).size(), 268854);
-    messages.shown.clear();
-    path = kept;
+    ports.shown.clear();
+    ports.savePath = kept;
     saver.SaveImage(canvas, 1);
-    EXPECT_TRUE(messages.shown.isEmpty());
+    EXPECT_TRUE(ports.shown.isEmpty());
     EXPECT_EQ(ReadAll(kept).size(), 1075254);
-    path = dir.filePath("missing-folder/scope.bmp");
-    saver.SaveImage(canvas, 0);
-    ASSERT_EQ(messages.shown.size(), 1);
-    EXPECT_TRUE(messages.shown[0].startsWith(Failure()) && messages.shown[0].size() > Failure().size() + 1)
-        << messages.shown[0].toStdString();
-    EXPECT_EQ(Files(), QStringList{"kept.bmp"});
-}
-
-// A disk too small for the bitmap (a 16 KiB file system of its own, in a mount namespace of a
-// child process): the cause is named, and nothing is left behind.
-TEST_F(SaveImage, FullDiskIsNamedAndLeavesNoFile) {
+    // A disk too small for the bitmap (a 16 KiB file system of its own, in a mount namespace of a
+    // child process): the cause is named, and nothing is left behind.
     EXPECT_TRUE(InChild(false, [&] {
         const QByteArray folder = QFile::encodeName(dir.path());
         ASSERT_TRUE(unshare(CLONE_NEWNS) == 0 &&
                     mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
                     mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16k") == 0)
             << "no file system of its own";
-        path = dir.filePath("scope.bmp");
+        ports.savePath = dir.filePath("scope.bmp");
         saver.SaveImage(canvas, 1);
-        EXPECT_EQ(messages.shown, QStringList{Failure() + "no space left on the device."});
-        EXPECT_TRUE(Files().isEmpty());
+        EXPECT_EQ(ports.shown, QStringList{failure() + "no space left on the device."});
+        EXPECT_TRUE(files().isEmpty());
     }));
+    ports.savePath = dir.filePath("missing-folder/scope.bmp");
+    saver.SaveImage(canvas, 0);
+    ASSERT_EQ(ports.shown.size(), 1);
+    EXPECT_TRUE(ports.shown[0].startsWith(failure()) && ports.shown[0].size() > failure().size() + 1)
+        << ports.shown[0].toStdString();
+    EXPECT_EQ(files(), (QStringList{"kept.bmp", "zoom1.bmp", "zoom2.bmp"}));
 }
 
 TEST(PrintedPictureRect, PageSizes) {

@@ -1,13 +1,15 @@
 // The capture logic bound to a real driver library by the real binder, with recording
-// message, window and timer services, for tests without a window.
+// message, window, timer and save dialog services, for tests without a window.
 #pragma once
 
 #include "CaptureLink.h"
+#include "ImageSaver.h"
 #include "SteadyClock.h"
 #include "VirtualScopeProcess.h"
 
 #include <QStringList>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -18,20 +20,28 @@ namespace capturetest {
 // Virtual scope options for tests where the link model does not matter.
 inline const std::vector<std::string> kFastLink = {"--throughput", "0", "--latency-ms", "0"};
 
-struct RecordingPorts : appsupport::Messages, capture::WindowPort, appsupport::WindowTimers {
+struct RecordingPorts : appsupport::Messages, capture::FileChooserPort {
     void ShowMessage(const std::string& text) override { shown << QString::fromStdString(text); }
     bool AskYesNo(const std::string& question) override { return ShowMessage(question), answerYes; }
+    // The save dialog, always offered the bitmap filter, chooses savePath.
+    std::optional<QString> ChooseSaveFile(const QString& filter) override {
+        EXPECT_EQ(filter, "bmp File (*.bmp)");
+        return ++saveDialogs, savePath;
+    }
+    QStringList shown;
+    bool answerYes = true;
+    int saveDialogs = 0;
+    std::optional<QString> savePath;
+};
+
+struct CaptureRig : RecordingPorts, capture::WindowPort, appsupport::WindowTimers, appsupport::SteadyClock {
+    // Our library with the link opened; or the library named, for the test to open.
+    CaptureRig() : CaptureRig(SCOPE_BIN_DIR, "libftd2xx.so") { EXPECT_EQ(link.OpenLink(), 1); }
+    CaptureRig(const std::string& dir, const std::string& file)
+        : link(state, driver, receiver, canvas, *this, *this, *this, {file, {dir}}) {}
     void InvalidateWindow() override { ++invalidations; }
     void Start(int, int, Kind) override { timerRunning = true; }
     void Stop(int) override { timerRunning = false; }
-    QStringList shown;
-    bool answerYes = true, timerRunning = false;
-    int invalidations = 0;
-};
-
-struct CaptureRig : RecordingPorts, appsupport::SteadyClock {
-    explicit CaptureRig(const std::string& dir = SCOPE_BIN_DIR, const std::string& file = "libftd2xx.so")
-        : link(state, driver, receiver, canvas, *this, *this, *this, {file, {dir}}) {}
     // Real time, but it can be pushed forward to reach time-outs without waiting.
     std::uint32_t TickCount() override { return appsupport::SteadyClock::TickCount() + clockOffset; }
     // Ticks about once a millisecond until done() holds; false after timeoutMs.
@@ -49,6 +59,8 @@ struct CaptureRig : RecordingPorts, appsupport::SteadyClock {
         return TickUntil([&] { return receiver.FramesDrawn() >= n; });
     }
 
+    bool timerRunning = false;
+    int invalidations = 0;
     capture::DriverTable driver;
     capture::CaptureState state;
     capture::ScreenCanvas canvas;
@@ -57,17 +69,14 @@ struct CaptureRig : RecordingPorts, appsupport::SteadyClock {
     capture::CaptureLink link;
 };
 
-inline int BlackPixels(const QImage& image, const QRect& area) {
-    int black = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            black += (image.pixel(x, y) & 0xFFFFFF) == 0;
-    return black;
+inline int BlackPixels(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32); // each pixel 0xFFRRGGBB
+    const auto* pixels = reinterpret_cast<const QRgb*>(rgb.constBits());
+    return static_cast<int>(std::count(pixels, pixels + rgb.width() * rgb.height(), qRgb(0, 0, 0)));
 }
 
 inline int OpenDescriptors() {
-    const std::filesystem::directory_iterator fds("/proc/self/fd");
-    return static_cast<int>(std::distance(begin(fds), end(fds)));
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 } // namespace capturetest

@@ -1,13 +1,10 @@
-// The capture window on an X display (run under xvfb-run): layout, buttons, zoom and
-// painting against the live demo, the keys beside the buttons, the about rule, message
-// boxes and where they open, printing without a printer and to PDF; and the pictures of
-// the live demo for the documentation.
+// The capture window on an X display (run under xvfb-run): layout, buttons, zoom and painting against the
+// live demo, the keys beside the buttons, the about rule, message boxes and where they open, printing without
+// a printer and to PDF; and the pictures of the live demo for the documentation.
 #include "CaptureControls.h"
 #include "CaptureDialog.h"
 #include "CaptureRig.h"
 #include "PrintLayout.h"
-
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -33,7 +30,6 @@ namespace {
 // (set before the application starts, so before the print system reads it).
 const bool kNoPrinterInstalled = setenv("CUPS_SERVER", "/nonexistent/cups.sock", 1) == 0;
 
-// Our library, by its usual name.
 const capture::CaptureLink::Binding kBinding{.searchDirs = {SCOPE_BIN_DIR}};
 
 // Where a box opens: its centre's distance from the centre of the area it is meant for.
@@ -41,12 +37,15 @@ int OffCentre(const QWidget* box, const QRect& area) {
     return (box->frameGeometry().center() - area.center()).manhattanLength();
 }
 
-// Runs look on the modal box shown meanwhile, if any (QApplication::activeModalWidget()).
-template <class Box> void WhenShown(int ms, std::function<void(Box*)> look) {
-    QTimer::singleShot(ms, [look] {
+// Runs look every ms, while the timer returned lives, on the modal box of that type shown then.
+template <class Box> std::unique_ptr<QTimer> WhileShown(int ms, std::function<void(Box*)> look) {
+    auto timer = std::make_unique<QTimer>();
+    QObject::connect(timer.get(), &QTimer::timeout, [look] {
         if (auto* box = qobject_cast<Box*>(QApplication::activeModalWidget()))
             look(box);
     });
+    timer->start(ms);
+    return timer;
 }
 
 // Real Time, Stop and Screen Capture; at both zooms Ctrl+S saves and Ctrl+C copies the
@@ -58,14 +57,9 @@ TEST(CaptureWindow, ButtonsKeysAndZoomAgainstTheLiveDemo) {
     testsupport::VirtualScopeProcess scope({});
     capture::DriverTable driver;
     RecordingPorts messages;
-    struct Chooser : capture::FileChooserPort {
-        std::optional<QString> ChooseSaveFile(const QString&) override { return ++asked, path; }
-        QString path;
-        int asked = 0;
-    } chooser;
     QTemporaryDir dir;
-    chooser.path = dir.filePath("shot.bmp");
-    CaptureDialog d({kBinding, &driver, &messages, &chooser});
+    messages.savePath = dir.filePath("shot.bmp");
+    CaptureDialog d({kBinding, &driver, &messages, &messages});
     ASSERT_TRUE(d.OnInitDialog());
     EXPECT_EQ(d.windowTitle(), "Quorvex Ver 1.2");
     // In tab order; OK and Cancel are there for the keyboard only.
@@ -93,12 +87,8 @@ TEST(CaptureWindow, ButtonsKeysAndZoomAgainstTheLiveDemo) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return d.Receiver().FramesDrawn() == streamed + 1; }, 5000));
 
     int printDialogs = 0;
-    QTimer guard;
-    QObject::connect(&guard, &QTimer::timeout, [&] {
-        if (auto* print = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget()))
-            ++printDialogs, print->accept();
-    });
-    guard.start(20);
+    const auto guard =
+        WhileShown<QPrintDialog>(20, [&](QPrintDialog* print) { ++printDialogs, print->accept(); });
     QTest::mouseClick(d.Button(kPrint), Qt::LeftButton);
     QTest::keyClick(&d, Qt::Key_P, Qt::ControlModifier);
     const QString noPrinter = "No printer is installed, so the picture cannot be printed.\r\n"
@@ -117,18 +107,17 @@ TEST(CaptureWindow, ButtonsKeysAndZoomAgainstTheLiveDemo) {
         QGuiApplication::clipboard()->clear();
         QTest::keyClick(&d, Qt::Key_C, Qt::ControlModifier);
         QTest::keyClick(&d, Qt::Key_S, Qt::ControlModifier);
-        EXPECT_EQ(chooser.asked, scale);
+        EXPECT_EQ(messages.saveDialogs, scale);
         const QImage window = d.grab().toImage();
         const QPoint far = origin + QPoint(242, 282) * scale - QPoint(1, 1);
-        EXPECT_EQ(window.pixel(origin), qRgb(0, 0, 0));
-        EXPECT_EQ(window.pixel(far), qRgb(0, 0, 0));
-        EXPECT_EQ(window.pixel(far + QPoint(1, 1)), window.pixel(origin - QPoint(1, 1)));
+        EXPECT_EQ(std::tuple(window.pixel(origin), window.pixel(far), window.pixel(far + QPoint(1, 1))),
+                  std::tuple(qRgb(0, 0, 0), qRgb(0, 0, 0), window.pixel(origin - QPoint(1, 1))));
         const QRect picture(origin + QPoint(scale, scale), QSize(240, 280) * scale);
         const QImage shown = window.copy(picture).convertToFormat(QImage::Format_RGB32);
         EXPECT_TRUE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32) == shown)
             << scale;
-        EXPECT_TRUE(QImage(chooser.path).convertToFormat(QImage::Format_RGB32) == shown) << scale;
-        EXPECT_GT(BlackPixels(shown, shown.rect()), 100 * scale * scale); // the demo picture is there
+        EXPECT_TRUE(QImage(*messages.savePath).convertToFormat(QImage::Format_RGB32) == shown) << scale;
+        EXPECT_GT(BlackPixels(shown), 100 * scale * scale); // the demo picture is there
         const QString name = QStringLiteral("/quorvex-%1x.png").arg(scale);
         ASSERT_TRUE(window.save(SCOPE_SHOT_DIR + name));
         // The README's pictures are refreshed on request only: a test run leaves the checkout alone.
@@ -141,7 +130,7 @@ TEST(CaptureWindow, ButtonsKeysAndZoomAgainstTheLiveDemo) {
     // Only the about commands open the about box; a look at its Korean texts is kept in the build tree.
     for (const int command : {15, 16, 31, 32, 0xF010, 0xF060}) {
         QString seen;
-        WhenShown<QWidget>(50, [&](QWidget* about) {
+        const auto look = WhileShown<QWidget>(50, [&](QWidget* about) {
             seen = about->windowTitle();
             EXPECT_TRUE(about->grab().toImage().save(QStringLiteral(SCOPE_SHOT_DIR "/quorvex-about.png")));
             about->close();
@@ -162,10 +151,8 @@ TEST(CaptureWindow, TicksGoOnBehindAMessageShownFromATick) {
     d.move(20, 30); // wherever the window is, its boxes open centred over it
     int boxes = 0;
     bool reopenedWhileOpen = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || box->property("handled").toBool())
+    const auto poll = WhileShown<QMessageBox>(20, [&](QMessageBox* box) {
+        if (box->property("handled").toBool())
             return;
         box->setProperty("handled", true);
         ++boxes;
@@ -175,7 +162,6 @@ TEST(CaptureWindow, TicksGoOnBehindAMessageShownFromATick) {
         reopenedWhileOpen = QTest::qWaitFor([&] { return d.State().m_disconnected == 0; }, 3000);
         box->accept();
     });
-    poll.start(20);
     scope.Unplug();
     EXPECT_TRUE(QTest::qWaitFor([&] { return boxes > 0; }, 5000));
     QTest::qWait(100);
@@ -188,7 +174,7 @@ TEST(CaptureWindow, BoxBeforeTheWindowOpensCentredOnTheScreen) {
     capture::DriverTable driver;
     CaptureDialog d({.binding = {"libno-such-driver.so", {SCOPE_BIN_DIR}}, .driver = &driver});
     bool shown = false;
-    WhenShown<QMessageBox>(50, [&](QMessageBox* box) {
+    const auto poll = WhileShown<QMessageBox>(50, [&](QMessageBox* box) {
         shown = true;
         EXPECT_EQ(box->text(), "USB drivers not installed.");
         EXPECT_LE(OffCentre(box, box->screen()->availableGeometry()), 2);
@@ -234,10 +220,9 @@ TEST(Printing, FailedStartIsToldAndAPdfPageHoldsThePictureAtItsPlace) {
     const QPoint at = paint.topLeft() + picture.topLeft();
     auto gray = [&](int x, int y) { return qGray(page.pixel(at.x() + x, at.y() + y)); };
     const int w = picture.width(), h = picture.height();
-    // Inside the black half, inside the white half, outside the picture, and the frame.
-    EXPECT_TRUE(gray(w / 4, h / 2) < 64 && gray(w * 3 / 4, h / 2) > 192);
-    EXPECT_TRUE(gray(-3, h / 2) > 192 && gray(w / 4, h + 3) > 192);
-    EXPECT_TRUE(gray(2, 2) < 64 && gray(w / 2 - 3, h - 3) < 64);
+    // Black inside the black half and at its corners; white inside the white half and outside the picture.
+    EXPECT_TRUE(gray(w / 4, h / 2) < 64 && gray(2, 2) < 64 && gray(w / 2 - 3, h - 3) < 64);
+    EXPECT_TRUE(gray(w * 3 / 4, h / 2) > 192 && gray(-3, h / 2) > 192 && gray(w / 4, h + 3) > 192);
 }
 
 } // namespace

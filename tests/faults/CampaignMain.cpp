@@ -1,8 +1,7 @@
 // haldrin-fault-campaign: seeded fault schedules through Haldrin's real sequencer, Qt timers, our
 // driver library and the virtual scope, each schedule in a process group of its own (its virtual
 // scope joins it), a few at a time. A schedule's image, flash geometry and faults follow from its
-// seed alone. Every schedule must end completed (the flash equal to the image buffer), halted with a
-// message, or waiting for a scope that has gone; never wrong, hung or crashed.
+// seed alone. Every schedule must end completed, halted or waiting; never wrong, hung or crashed.
 #include "DownloadSequencer.h"
 #include "LoaderControls.h"
 #include "QtWindowTimers.h"
@@ -27,8 +26,7 @@ constexpr int kBlock = FirmwareImage::kBlockSize;
 constexpr int kShortCommand = 7;                  // bytes on the wire; a program command is 7 + 2048
 constexpr auto kBound = std::chrono::seconds(60); // no schedule takes this long; one that does has hung
 constexpr unsigned kHardBoundS = 90;              // then its process ends on SIGALRM, hung
-// Connect polls in a row that found no device before a scope gone for good counts as waited for.
-constexpr int kEmptyPolls = 5;
+constexpr int kEmptyPolls = 5; // connect polls in a row finding no device: the scope has gone for good
 constexpr auto kQuietAfterMessage = std::chrono::milliseconds(300); // nothing more may happen by then
 constexpr int kSteps[] = {steps::kConnectPoll, steps::kStartRun, steps::kCapacityQuery, steps::kEraseSector,
                           steps::kBlankCheck,  steps::kSendData, steps::kFinish};
@@ -45,6 +43,7 @@ enum class Outcome { Completed, Halted, Waiting, Wrong, Hung, Crashed, NotRun };
 constexpr std::array<const char*, 7> kOutcomeNames = {"completed", "halted",  "waiting", "WRONG",
                                                       "hung",      "crashed", "not-run"};
 using Verdict = std::pair<Outcome, std::string>; // and a halted run's message, or what went wrong
+using Strings = std::vector<std::string>;
 
 // The same numbers on every machine and library, so that a schedule can be rerun from its seed alone.
 struct SeededRandom {
@@ -64,13 +63,15 @@ struct Plan {
     FaultKind primary = FaultKind::Drop; // seeds take the kinds in turn: any 8 in a row have each once
     std::vector<std::uint8_t> image;
     bool unplugs = false, replugs = false;
-    std::vector<std::string> scopeOptions; // the flash geometry and the faults
+    Strings scopeOptions; // the flash geometry and the faults
 };
 
 Plan PlanFor(std::uint64_t seed) {
     using std::to_string;
     Plan plan;
     const FaultKind primary = plan.primary = static_cast<FaultKind>(seed % kFaultNames.size());
+    plan.unplugs = primary == FaultKind::Unplug || primary == FaultKind::UnplugReplug;
+    plan.replugs = primary == FaultKind::UnplugReplug;
     SeededRandom random{seed * 0x2545F4914F6CDD1Dull + 1};
     // Small images, often at the edges of a block. The padded image is one
     // block longer than the file's whole blocks, and blocks 0 to T are sent.
@@ -84,79 +85,59 @@ Plan PlanFor(std::uint64_t seed) {
     plan.scopeOptions = {"--blocks-per-sector", to_string(blocksPerSector), "--sectors",
                          to_string(sectorsNeeded + random.Below(3))};
     // Without faults: hello, geometry, erase and blank check per sector, the blocks, the end.
-    const int commands = 3 + 2 * sectorsNeeded + blocks;
-    const int bytes = kShortCommand * (3 + 2 * sectorsNeeded) + (kShortCommand + kBlock) * blocks;
-
+    const int commands = 3 + 2 * sectorsNeeded + blocks,
+              bytes = kShortCommand * (3 + 2 * sectorsNeeded) + (kShortCommand + kBlock) * blocks;
     std::map<int, FaultKind> replyFaults; // by command number, 1 for the first
-    const auto addReplyFaults = [&](FaultKind kind, int count) {
+    // count faults of kind, or (on a coin toss, when it differs) of orElse
+    const auto addReplyFaults = [&](int count, FaultKind kind, FaultKind orElse) {
+        kind = kind == orElse || random.Chance(1, 2) ? kind : orElse;
         for (int i = 0; i < count; ++i)
             replyFaults.emplace(random.Between(1, commands + 1), kind);
     };
-    const auto option = [&](std::initializer_list<std::string> words) {
-        plan.scopeOptions.insert(plan.scopeOptions.end(), words);
+    const auto option = [&](const Strings& words) {
+        std::ranges::copy(words, back_inserter(plan.scopeOptions));
     };
     const bool slow = primary == FaultKind::Drop || primary == FaultKind::Short;
-    switch (primary) {
-    case FaultKind::Drop:
-    case FaultKind::Short:
-    case FaultKind::Status:
-    case FaultKind::Noise:
-        if (random.Chance(1, 4)) { // the scope's own seeded schedule
-            char rate[16];
-            std::snprintf(rate, sizeof rate, "0.%02d", slow ? random.Between(8, 20) : random.Between(10, 35));
-            option({"--fault-seed", to_string(random.Next() >> 16), "--fault-rate", rate, "--fault-kinds",
-                    kFaultNames[static_cast<int>(primary)]});
-        } else {
-            addReplyFaults(primary, slow ? random.Between(1, 2) : random.Between(1, 3));
-        }
-        break;
-    case FaultKind::Late: {
-        // At 2050 ms the reply lands between the read time-out and the retry;
-        // later ones land after the retry's purge, as its answer.
-        const int when = random.Below(5);
-        option({"--late-ms", to_string(when < 3 ? 2050 : when == 3 ? 2150 : 2500)});
-        addReplyFaults(primary, random.Chance(1, 5) ? 2 : 1);
-        break;
-    }
-    case FaultKind::Unplug:
-    case FaultKind::UnplugReplug: {
+    if (plan.unplugs) {
         // Within the hello (the sequencer still polls), within the bytes, or after a command. Only a
         // scope that goes within the hello can be found again: weigh that case more when it comes back.
-        const int where = primary == FaultKind::UnplugReplug && random.Chance(1, 4) ? 0 : random.Below(3);
+        const int where = plan.replugs && random.Chance(1, 4) ? 0 : random.Below(3);
         option({where < 2 ? "--unplug-after-bytes" : "--unplug-after-commands",
                 to_string(where == 0   ? random.Between(1, kShortCommand)
                           : where == 1 ? random.Between(kShortCommand + 1, bytes)
                                        : random.Between(1, commands))});
-        plan.unplugs = true;
-        plan.replugs = primary == FaultKind::UnplugReplug;
         if (plan.replugs)
             option({"--replug-after-ms", to_string(random.Between(20, 800))});
-        break;
-    }
-    case FaultKind::Busy:
-        // Held for good, or released around the sixth failed open.
-        if (random.Chance(1, 4))
-            option({"--busy"});
-        else
-            option({"--busy-for-ms", to_string(random.Between(0, 1200))});
-        break;
+    } else if (primary == FaultKind::Late) {
+        // At 2050 ms the reply lands between the read time-out and the retry;
+        // later ones land after the retry's purge, as its answer.
+        const int when = random.Below(5);
+        option({"--late-ms", to_string(when < 3 ? 2050 : when == 3 ? 2150 : 2500)});
+        addReplyFaults(random.Chance(1, 5) ? 2 : 1, primary, primary);
+    } else if (primary == FaultKind::Busy) { // held for good, or released around the sixth failed open
+        option(random.Chance(1, 4) ? Strings{"--busy"}
+                                   : Strings{"--busy-for-ms", to_string(random.Between(0, 1200))});
+    } else if (random.Chance(1, 4)) { // the scope's own seeded schedule
+        char rate[16];
+        std::snprintf(rate, sizeof rate, "0.%02d", slow ? random.Between(8, 20) : random.Between(10, 35));
+        option({"--fault-seed", to_string(random.Next() >> 16), "--fault-rate", rate, "--fault-kinds",
+                kFaultNames[static_cast<int>(primary)]});
+    } else {
+        addReplyFaults(slow ? random.Between(1, 2) : random.Between(1, 3), primary, primary);
     }
     // Some schedules mix in a second, quick reply fault, a few a slow one.
-    if (random.Chance(1, 3)) {
-        const int count = random.Between(1, 2);
-        addReplyFaults(random.Chance(1, 2) ? FaultKind::Status : FaultKind::Noise, count);
-    }
+    if (random.Chance(1, 3))
+        addReplyFaults(random.Between(1, 2), FaultKind::Status, FaultKind::Noise);
     if (primary != FaultKind::Late && random.Chance(1, 8))
-        addReplyFaults(random.Chance(1, 2) ? FaultKind::Drop : FaultKind::Short, 1);
+        addReplyFaults(1, FaultKind::Drop, FaultKind::Short);
     std::map<FaultKind, std::string> lists;
     for (const auto& [n, kind] : replyFaults)
         lists[kind] += (lists[kind].empty() ? "" : ",") + to_string(n);
     for (const auto& [kind, list] : lists)
         option({"--fault", kFaultNames[static_cast<int>(kind)] + ("@" + list)});
     // The image: plenty of the frame bytes 0x02 and 0x03, and of 0xFF, the erased value.
-    SeededRandom imageRandom{seed ^ 0x5EEDF00Dull};
     plan.image.resize(static_cast<std::size_t>(length));
-    for (std::uint8_t& b : plan.image) {
+    for (SeededRandom imageRandom{seed ^ 0x5EEDF00Dull}; auto& b : plan.image) {
         const std::uint64_t r = imageRandom.Next();
         b = r % 16 == 0 ? 0x02 : r % 16 == 1 ? 0x03 : r % 16 == 2 ? 0xFF : static_cast<std::uint8_t>(r >> 8);
     }
@@ -189,16 +170,17 @@ struct ScriptedWindow : LoaderView, LoaderPrompts {
 Verdict RunSchedule(std::uint64_t seed, const std::string& dir) {
     const Plan plan = PlanFor(seed);
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-    std::ofstream imageFile(dir + "/image.BIN", std::ios::binary);
-    imageFile.write(reinterpret_cast<const char*>(plan.image.data()),
-                    static_cast<std::streamsize>(plan.image.size()));
-    imageFile.close();
-    if (!imageFile.good())
+    if (!std::ofstream(dir + "/image.BIN", std::ios::binary)
+             .write(reinterpret_cast<const char*>(plan.image.data()), std::streamsize(plan.image.size()))
+             .flush())
         return {Outcome::NotRun, "cannot write the image file in " + dir};
-    std::vector<std::string> options = {"--firmware", "bootloader", "--flash-file", dir + "/flash.bin"};
-    for (const char* delay : {"--throughput", "--latency-ms", "--erase-ms", "--program-ms"})
-        options.insert(options.end(), {delay, "0"});
+    Strings options = {"--firmware",   "bootloader", "--flash-file", dir + "/flash.bin",
+                       "--throughput", "0",          "--latency-ms", "0",
+                       "--erase-ms",   "0",          "--program-ms", "0"};
     options.insert(options.end(), plan.scopeOptions.begin(), plan.scopeOptions.end());
+    std::fprintf(stderr, "image of %zu bytes; virtual scope:", plan.image.size());
+    for (const std::string& option : options)
+        std::fprintf(stderr, " %s%s", option.c_str(), &option == &options.back() ? "\n" : "");
     scopelauncher::ScopeLauncher scope;
     if (const std::string error = scope.Start(options, "scope0", dir + "/scope.log"); !error.empty())
         return {Outcome::NotRun, error};
@@ -219,12 +201,11 @@ Verdict RunSchedule(std::uint64_t seed, const std::string& dir) {
         for (const int id : kSteps)
             if (timers.IsActive(id))
                 ids += (ids.empty() ? "" : ",") + std::to_string(id);
-        return ids;
+        return ids.empty() ? "none" : ids;
     };
     const auto state = [&] {
         return "status \"" + window.status + "\", block " + std::to_string(running.BlockIndex()) + ", " +
-               std::to_string(running.ErrorCount()) +
-               " errors, armed step timers: " + (armed().empty() ? "none" : armed()) + ", scope " +
+               std::to_string(running.ErrorCount()) + " errors, armed step timers: " + armed() + ", scope " +
                (scope.Plugged() ? "plugged in" : "gone");
     };
     const auto deadline = Clock::now() + kBound;
@@ -236,13 +217,13 @@ Verdict RunSchedule(std::uint64_t seed, const std::string& dir) {
         if (const std::string ended = scope.Ended(); !ended.empty())
             decided = {Outcome::Crashed, "the virtual scope " + ended + "; " + state()};
         else if (window.finishDialogs > 0)
-            decided = !window.messages.empty() || !armed().empty() || window.finishDialogs > 1
+            decided = !window.messages.empty() || armed() != "none" || window.finishDialogs > 1
                           ? Verdict{Outcome::Hung, "completed but goes on: " + state()}
                           : Verdict{Outcome::Completed, ""};
         else if (!window.messages.empty()) { // one message, and then nothing more
             messageAt = messageAt.value_or(Clock::now());
             if (Clock::now() - *messageAt >= kQuietAfterMessage)
-                decided = window.messages.size() > 1 || !armed().empty()
+                decided = window.messages.size() > 1 || armed() != "none"
                               ? Verdict{Outcome::Hung, "goes on after the message \"" + window.messages[0] +
                                                            "\": " + state()}
                               : Verdict{Outcome::Halted, window.messages[0]};
@@ -251,11 +232,8 @@ Verdict RunSchedule(std::uint64_t seed, const std::string& dir) {
             decided = {Outcome::Waiting, ""};
         else if (Clock::now() >= deadline)
             decided = {Outcome::Hung, "no outcome within the bound: " + state()};
-        if (decided) {
-            verdict = *decided;
-            watch.stop();
-            app.exit(0);
-        }
+        if (decided)
+            verdict = *decided, watch.stop(), app.exit(0);
     });
     running.ResetWindow(); // the window's start: reset, then the connect poll every 100 ms
     watch.start(10);
@@ -266,77 +244,63 @@ Verdict RunSchedule(std::uint64_t seed, const std::string& dir) {
         return verdict;
     // Blocks 0 to T as the image buffer held them: all acknowledged, the file's bytes and then the
     // erased value (an empty file leaves the buffer's "no image" mark in its first byte), in the flash.
-    const std::uint8_t* buffer = link.Image().Data();
-    const std::vector<std::uint8_t> sent(buffer, buffer + (link.ImageLength() / kBlock + 1) * kBlock);
-    if (static_cast<std::size_t>(running.BlockIndex()) * kBlock != sent.size())
+    const int blocks = link.ImageLength() / kBlock + 1;
+    const std::vector<std::uint8_t> sent(link.Image().Data(), link.Image().Data() + blocks * kBlock);
+    if (running.BlockIndex() != blocks)
         return {Outcome::Wrong, "completed with " + std::to_string(running.BlockIndex()) +
-                                    " of the blocks 0 to " + std::to_string(sent.size() / kBlock - 1) +
-                                    " acknowledged"};
+                                    " of the blocks 0 to " + std::to_string(blocks - 1) + " acknowledged"};
     std::vector<std::uint8_t> expected = plan.image;
     expected.resize(std::max(sent.size(), plan.image.size()), FirmwareImage::kInitialFill);
-    if (plan.image.empty() && !sent.empty())
-        expected[0] = sent[0];
+    expected[0] = plan.image.empty() ? sent[0] : expected[0]; // sent holds one block at least
     if (sent != expected)
         return {Outcome::Wrong, "the image buffer is not the file's bytes and then the erased value"};
     std::ifstream in(dir + "/flash.bin", std::ios::binary);
     const std::vector<std::uint8_t> flash{std::istreambuf_iterator<char>(in), {}};
-    if (flash.size() < sent.size())
-        return {Outcome::Wrong,
-                "the flash holds " + std::to_string(flash.size()) + " bytes, fewer than sent"};
-    const std::size_t at = std::mismatch(sent.begin(), sent.end(), flash.begin()).first - sent.begin();
-    if (at < sent.size())
-        return {Outcome::Wrong, "the flash differs from the blocks sent in block " +
+    if (const auto at = std::ranges::mismatch(sent, flash).in1 - sent.begin(); at < std::ssize(sent))
+        return {Outcome::Wrong, "the flash (" + std::to_string(flash.size()) +
+                                    " bytes) differs from the blocks sent in block " +
                                     std::to_string(at / kBlock) + " at " + std::to_string(at % kBlock)};
     return verdict;
 }
 
 const char* const kUsage =
     "Usage: haldrin-fault-campaign [--schedules N (120)] [--first-seed S (1)] [--jobs J (8)] | --seed S\n"
-    "Runs N seeded fault schedules, seeds S, S+1, ..., J at a time, each in a process of its own with\n"
-    "its own virtual scope, and prints the count of each outcome by main fault kind. --seed reruns one\n"
-    "schedule with its plan and the virtual scope's log. Exit status 0 when no schedule ended wrong,\n"
-    "hung or crashed, or could not be run.\n";
-
-int Failed(const std::string& what) {
-    std::fprintf(stderr, "haldrin-fault-campaign: %s: %s\n", what.c_str(), std::strerror(errno));
-    return 1;
-}
+    "Runs N seeded fault schedules from seed S on, J at a time, and counts each outcome by main fault;\n"
+    "exits with 1 if one was WRONG, hung, crashed or not run. --seed reruns one with the scope's log.\n";
 
 // The schedule of seed in a process of its own, in a process group of its own (its virtual scope
 // joins it) that dies with the campaign, its folder as its runtime folder. Its standard error goes
 // to runner.err there unless verbose; its report to result: the outcome's name, a line break, the detail.
 pid_t StartSchedule(std::uint64_t seed, const std::string& folder, bool verbose) {
     const pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        alarm(kHardBoundS);
-        if (const int fd = open((folder + "/runner.err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-            fd >= 0 && !verbose)
-            dup2(fd, 2);
-        const auto [outcome, detail] = RunSchedule(seed, folder);
-        std::ifstream log(folder + "/scope.log");
-        for (std::string line; verbose && std::getline(log, line);)
-            std::fprintf(stderr, "  virtual scope: %s\n", line.c_str());
-        std::ofstream(folder + "/result") << kOutcomeNames[static_cast<int>(outcome)] << '\n' << detail;
-        std::exit(0); // the parent's output was flushed before the fork
-    }
     if (pid > 0)
         setpgid(pid, pid);
-    return pid;
+    if (pid != 0)
+        return pid;
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    alarm(kHardBoundS);
+    if (!verbose)
+        dup2(open((folder + "/runner.err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644), 2);
+    const auto [outcome, detail] = RunSchedule(seed, folder);
+    std::ifstream log(folder + "/scope.log");
+    for (std::string line; verbose && std::getline(log, line);)
+        std::fprintf(stderr, "  virtual scope: %s\n", line.c_str());
+    std::ofstream(folder + "/result") << kOutcomeNames[static_cast<int>(outcome)] << '\n' << detail;
+    std::exit(0); // the parent's output was flushed before the fork
 }
 
 // How a schedule's process ended: its exit status and the report in its folder.
 Verdict Judge(int status, const std::string& folder) {
     std::ifstream report(folder + "/result");
     std::string name, detail;
-    std::getline(report, name);
-    std::getline(report, detail, '\0');
-    const auto known = std::find(kOutcomeNames.begin(), kOutcomeNames.end(), name);
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
-        return {Outcome::Hung, "no report within " + std::to_string(kHardBoundS) + " s"};
+    std::getline(std::getline(report, name), detail, '\0');
+    const auto known = std::ranges::find(kOutcomeNames, name);
     if (WIFSIGNALED(status))
-        return {Outcome::Crashed, std::string("killed by signal ") + strsignal(WTERMSIG(status))};
+        return WTERMSIG(status) == SIGALRM
+                   ? Verdict{Outcome::Hung, "no report within " + std::to_string(kHardBoundS) + " s"}
+                   : Verdict{Outcome::Crashed,
+                             std::string("killed by signal ") + strsignal(WTERMSIG(status))};
     if (known == kOutcomeNames.end() || WEXITSTATUS(status) != 0)
         return {Outcome::Crashed,
                 "exited with code " + std::to_string(WEXITSTATUS(status)) + ", report '" + name + "'"};
@@ -344,36 +308,30 @@ Verdict Judge(int status, const std::string& folder) {
 }
 
 int RunCampaign(std::uint64_t firstSeed, int schedules, int jobs, bool verbose, const std::string& self) {
-    const auto started = std::chrono::steady_clock::now();
+    const auto failed = [](const char* what) {
+        return std::fprintf(stderr, "haldrin-fault-campaign: %s: %s\n", what, std::strerror(errno)), 1;
+    };
+    const auto started = Clock::now();
     const std::uint64_t end = firstSeed + static_cast<std::uint64_t>(schedules);
     std::printf("Haldrin fault campaign: %d schedules, seeds %llu to %llu, %d at a time\n", schedules,
                 static_cast<unsigned long long>(firstSeed), static_cast<unsigned long long>(end - 1), jobs);
-    if (verbose) {
-        const Plan plan = PlanFor(firstSeed);
-        std::printf("image of %zu bytes; virtual scope:", plan.image.size());
-        for (const std::string& option : plan.scopeOptions)
-            std::printf(" %s", option.c_str());
-        std::printf("\n");
-    }
     std::fflush(stdout);
     // A folder for each schedule in one of the campaign's; those of failed schedules stay.
     std::string top = (fs::temp_directory_path() / "haldrin-faults-XXXXXX").string();
     if (!mkdtemp(top.data()))
-        return Failed("cannot create the campaign's folder");
+        return failed("cannot create the campaign's folder");
     const auto folder = [&](std::uint64_t seed) { return top + "/seed-" + std::to_string(seed); };
     std::map<pid_t, std::uint64_t> running; // schedules' processes and their seeds
-    // Outcomes, and faults of any kind that the virtual scope's log shows applied: by main fault, and
-    // for all schedules.
+    // By main fault, then for all: the outcomes, then the faults the virtual scope's log shows applied.
     std::array<std::array<int, kOutcomeNames.size() + 1>, kFaultNames.size() + 1> rows{};
     std::vector<std::string> failures;
-    int done = 0;
     std::error_code ignored;
     for (std::uint64_t next = firstSeed; next < end || !running.empty();) {
         if (next < end && static_cast<int>(running.size()) < jobs) {
             fs::create_directory(folder(next), ignored);
             const pid_t pid = StartSchedule(next, folder(next), verbose);
             if (pid < 0)
-                return Failed("cannot start a schedule's process");
+                return failed("cannot start a schedule's process");
             running[pid] = next++;
             continue;
         }
@@ -381,12 +339,11 @@ int RunCampaign(std::uint64_t firstSeed, int schedules, int jobs, bool verbose, 
         // killed, so that its group id cannot pass to another process.
         siginfo_t ended{};
         if (waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) != 0)
-            return Failed("cannot wait for the schedules' processes");
+            return failed("cannot wait for the schedules' processes");
         kill(-ended.si_pid, SIGKILL);
         int status = 0;
         waitpid(ended.si_pid, &status, 0);
-        const std::uint64_t seed = running[ended.si_pid];
-        running.erase(ended.si_pid);
+        const std::uint64_t seed = running.extract(ended.si_pid).mapped();
         const auto [outcome, detail] = Judge(status, folder(seed));
         std::string line =
             "seed " + std::to_string(seed) + ": " + kOutcomeNames[static_cast<int>(outcome)] + ": ";
@@ -404,43 +361,35 @@ int RunCampaign(std::uint64_t firstSeed, int schedules, int jobs, bool verbose, 
             ++(*row)[static_cast<int>(outcome)];
             row->back() += applied;
         }
-        ++done;
-        if (outcome > Outcome::Waiting) {
-            // With the process's standard error.
+        if (outcome > Outcome::Waiting) { // with the process's standard error
             failures.push_back(line);
             std::printf("%s (folder kept: %s)\n", line.c_str(), folder(seed).c_str());
             std::ifstream err(folder(seed) + "/runner.err");
             for (std::string text; std::getline(err, text);)
                 std::printf("    | %s\n", text.c_str());
-        } else {
-            fs::remove_all(folder(seed), ignored);
-            if (verbose)
-                std::printf("%s\n", line.c_str());
+        } else if (fs::remove_all(folder(seed), ignored); verbose) {
+            std::printf("%s\n", line.c_str());
         }
-        if (!verbose && done % std::max(1, schedules / 10) == 0)
+        if (const int done = static_cast<int>(next - firstSeed - running.size());
+            !verbose && done % std::max(1, schedules / 10) == 0)
             std::printf("%6d of %d schedules done, %zu failed\n", done, schedules, failures.size());
-        std::fflush(stdout);
+        std::fflush(stdout); // before the next fork
     }
     fs::remove(top, ignored); // unless a failed schedule's folder is in it
-    std::printf("\n%d schedules in %.1f s\n%-14s", done,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
-                "main fault");
+    std::printf("\n%d schedules in %.1f s\n%-14s", schedules,
+                std::chrono::duration<double>(Clock::now() - started).count(), "main fault");
     for (const char* name : kOutcomeNames)
         std::printf(" %9s", name);
-    std::printf(" %9s\n", "applied");
+    std::printf(" %9s", "applied");
     for (std::size_t k = 0; k < rows.size(); ++k) {
-        std::printf("%-14s", k < kFaultNames.size() ? kFaultNames[k] : "all");
+        std::printf("\n%-14s", k < kFaultNames.size() ? kFaultNames[k] : "all");
         for (const int count : rows[k])
             std::printf(" %9d", count);
-        std::printf("\n");
     }
-    if (failures.empty())
-        std::printf("no WRONG, hung, crashed or unrun schedule\n");
-    else
-        std::printf("%zu FAILED schedules (rerun one alone: %s --seed S):\n", failures.size(), self.c_str());
+    std::printf("\n%zu schedules WRONG, hung, crashed or not run (rerun one alone: %s --seed S)\n",
+                failures.size(), self.c_str());
     for (const std::string& failure : failures)
         std::printf("  %s\n", failure.c_str());
-    std::fflush(stdout);
     return failures.empty() ? 0 : 1;
 }
 } // namespace

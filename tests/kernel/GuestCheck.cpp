@@ -3,33 +3,25 @@
 // <detail>" line per check for the host, and SYNC lines where the host must
 // act (see run-kernel-test.sh). The guest's init script calls it once per
 // step, as root or as an ordinary user.
+#include "ScopeLauncher.h"
 #include "ftd2xx.h"
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
-#include <functional>
 #include <future>
 #include <linux/serial.h>
 #include <linux/usbdevice_fs.h>
 #include <map>
 #include <memory>
 #include <poll.h>
-#include <string>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
-using std::to_string;
+using scopelauncher::WaitUntil;
 
 // The one bridge the guest has: QEMU's FTDI-compatible serial device.
 constexpr const char* kNode = "/dev/ttyUSB0";
@@ -37,26 +29,23 @@ constexpr const char* kLatencyTimer = "/sys/bus/usb-serial/devices/ttyUSB0/laten
 const Bytes kScreenRequest = {0x51, 0x42, 0x0D};
 constexpr size_t kFrameSize = 8410;
 
-// Standard output is line-buffered (see main), so that each line reaches the host whole and at once.
-bool Report(const std::string& name, bool pass, const std::string& detail) {
-    std::printf("CHECK %s %s %s\n", name.c_str(), pass ? "PASS" : "FAIL", detail.c_str());
+// One printf, of a line-buffered standard output (see main), so that the line reaches the host whole.
+[[gnu::format(printf, 3, 4)]] bool Report(const std::string& name, bool pass, const char* format, ...) {
+    char detail[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(detail, sizeof detail, format, args);
+    va_end(args);
+    std::printf("CHECK %s %s %s\n", name.c_str(), pass ? "PASS" : "FAIL", detail);
     return pass;
 }
 double MsSince(Clock::time_point start, Clock::time_point end = Clock::now()) {
     return std::chrono::duration<double, std::milli>(end - start).count();
 }
-std::string Ms(Clock::time_point start, Clock::time_point end = Clock::now()) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f ms", MsSince(start, end));
-    return text;
-}
 std::string FirstLine(const std::string& path) {
     std::string line;
     std::getline(std::ifstream(path), line);
     return line;
-}
-std::string Who() {
-    return "uid " + to_string(getuid()) + " gid " + to_string(getgid());
 }
 // Folder of the tty's USB device in sysfs, empty while there is none: ttyUSB0 sits on the
 // interface (1-1:1.0), which sits on the USB device.
@@ -69,38 +58,17 @@ DWORD DeviceCount() {
     DWORD count = 0;
     return FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) == FT_OK ? count : 0xFFFFFFFFu;
 }
-// Polls condition every millisecond until it holds or timeoutMs passed.
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(1)))
-        if (Clock::now() >= deadline)
-            return false;
-    return true;
-}
 
 // FT_Open in another process of this program (try-open): its status when it said exactly one
 // line on standard error (without its line break in said), else -1.
 int OpenElsewhere(std::string& said) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDERR_FILENO);
-        execl("/proc/self/exe", "/proc/self/exe", "try-open", nullptr);
-        _exit(127);
-    }
-    close(out[1]);
+    FILE* out = popen(("/proc/" + std::to_string(getpid()) + "/exe try-open 2>&1 >/dev/null").c_str(), "r");
     char chunk[256];
-    for (ssize_t got; (got = read(out[0], chunk, sizeof chunk)) > 0;)
-        said.append(chunk, static_cast<size_t>(got));
-    close(out[0]);
-    int status = 0;
-    const bool exited = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-    const bool oneLine = !said.empty() && said.find('\n') == said.size() - 1;
-    if (oneLine)
-        said.pop_back();
-    return exited && oneLine ? WEXITSTATUS(status) : -1;
+    for (size_t got; out && (got = std::fread(chunk, 1, sizeof chunk, out)) > 0;)
+        said.append(chunk, got);
+    const int status = out ? pclose(out) : -1;
+    const bool oneLine = !said.empty() && said.find('\n') == said.size() - 1 && (said.pop_back(), true);
+    return status != -1 && WIFEXITED(status) && oneLine ? WEXITSTATUS(status) : -1;
 }
 
 // Check name: opens device 0 and makes count round trips (read time-out 2 s) of command(i), each
@@ -110,7 +78,7 @@ bool RoundTrips(const std::string& name, const std::string& about, int count,
                 const std::function<Bytes(int)>& command, size_t replySize, const Bytes& expected = {}) {
     FT_HANDLE handle = nullptr;
     if (const FT_STATUS status = FT_Open(0, &handle); status != FT_OK)
-        return Report(name, false, about + "FT_Open " + to_string(status));
+        return Report(name, false, "%sFT_Open %u", about.c_str(), status);
     const std::unique_ptr<void, FT_STATUS (*)(FT_HANDLE)> closer(handle, FT_Close);
     FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX);
     FT_SetTimeouts(handle, 2000, 2000);
@@ -125,16 +93,12 @@ bool RoundTrips(const std::string& name, const std::string& about, int count,
         times.push_back(MsSince(start));
         reply.resize(got);
         if (status != FT_OK || got != replySize || (!expected.empty() && reply != expected))
-            return Report(name, false,
-                          about + "round trip " + to_string(i) + ": status " + to_string(status) + ", " +
-                              to_string(got) + " bytes" +
-                              (got == replySize ? ", not the expected ones" : ""));
+            return Report(name, false, "%sround trip %d: status %u, %u bytes%s", about.c_str(), i, status,
+                          got, got == replySize ? ", not the expected ones" : "");
     }
-    std::sort(times.begin(), times.end());
-    char text[96];
-    std::snprintf(text, sizeof text, "min/median/max %.2f/%.2f/%.2f ms over %d", times.front(),
+    std::ranges::sort(times);
+    return Report(name, true, "%smin/median/max %.2f/%.2f/%.2f ms over %d", about.c_str(), times.front(),
                   times[times.size() / 2], times.back(), count);
-    return Report(name, true, about + text);
 }
 
 bool List() {
@@ -143,13 +107,13 @@ bool List() {
     const bool listed =
         FT_ListDevices(nullptr, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) == FT_OK &&
         FT_ListDevices(nullptr, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) == FT_OK;
-    const std::string vendor = FirstLine(UsbDeviceFolder() + "/idVendor");
-    const std::string product = FirstLine(UsbDeviceFolder() + "/product");
+    const std::string usb = UsbDeviceFolder(), vendor = FirstLine(usb + "/idVendor"),
+                      product = FirstLine(usb + "/product");
     return Report("list",
                   count == 1 && listed && vendor == "0403" && !product.empty() && product == description &&
                       std::string(serial) == "ttyUSB0",
-                  "count " + to_string(count) + ", device 0 '" + description + "' (" + serial +
-                      "), sysfs vendor " + vendor + " product '" + product + "'");
+                  "count %u, device 0 '%s' (%s), sysfs vendor %s product '%s'", count, description, serial,
+                  vendor.c_str(), product.c_str());
 }
 
 // Puts the latency timer back to the bridge's power-on 16 ms and clears the
@@ -157,16 +121,13 @@ bool List() {
 bool ResetLatency() {
     const int fd = open(kNode, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     serial_struct serial{};
-    bool cleared = false;
-    if (fd >= 0 && ioctl(fd, TIOCGSERIAL, &serial) == 0) {
-        serial.flags &= ~ASYNC_LOW_LATENCY;
-        cleared = ioctl(fd, TIOCSSERIAL, &serial) == 0;
-    }
+    const bool cleared = fd >= 0 && ioctl(fd, TIOCGSERIAL, &serial) == 0 &&
+                         (serial.flags &= ~ASYNC_LOW_LATENCY, ioctl(fd, TIOCSSERIAL, &serial) == 0);
     close(fd);
     std::ofstream(kLatencyTimer) << "16";
     const std::string now = FirstLine(kLatencyTimer);
     return (cleared && now == "16") ||
-           Report("latency-reset", false, "flag cleared " + to_string(cleared) + ", timer '" + now + "'");
+           Report("latency-reset", false, "flag cleared %d, timer '%s'", cleared, now.c_str());
 }
 
 // FT_Open's low-latency request, seen in the driver's latency_timer attribute.
@@ -177,8 +138,8 @@ bool Latency(const std::string& name) {
     const std::string after = FirstLine(kLatencyTimer);
     FT_Close(handle);
     return Report(name, status == FT_OK && after == "1",
-                  Who() + ": FT_Open " + to_string(status) + ", latency timer " + before + " ms before, " +
-                      after + " ms after");
+                  "uid %u gid %u: FT_Open %u, latency timer %s ms before, %s ms after", getuid(), getgid(),
+                  status, before.c_str(), after.c_str());
 }
 
 // What the last open left in the bridge itself, read by root through usbfs after the check named
@@ -196,8 +157,8 @@ bool LatencyRegister(const std::string& name) {
     const bool read = fd >= 0 && ioctl(fd, USBDEVFS_CONTROL, &transfer) == 1;
     close(fd);
     return Report(name + "-bridge", read && value == 1,
-                  read ? "the bridge's latency register holds " + to_string(value) + " ms"
-                       : std::string("cannot read the latency register through ") + node);
+                  "the bridge's latency register, read through %s: %s %d ms", node,
+                  read ? "holds" : "CANNOT BE READ,", value);
 }
 
 // Holds the device open (with an exclusive flock that /proc/locks lists)
@@ -206,19 +167,20 @@ bool SecondOpen() {
     FT_HANDLE handle = nullptr;
     if (FT_Open(0, &handle) != FT_OK)
         return Report("second-open", false, "the first open failed");
+    const std::string pid = std::to_string(getpid()),
+                      holder = "pid " + pid + " (" + FirstLine("/proc/self/comm") + ")";
     std::ifstream locks("/proc/locks");
     bool locked = false;
     for (std::string line; std::getline(locks, line);)
         locked |= line.find("FLOCK") != std::string::npos && line.find("WRITE") != std::string::npos &&
-                  line.find(" " + to_string(getpid()) + " ") != std::string::npos;
+                  line.find(" " + pid + " ") != std::string::npos;
     std::string said;
     const int status = OpenElsewhere(said);
     FT_Close(handle);
-    const std::string holder = "pid " + to_string(getpid()) + " (" + FirstLine("/proc/self/comm") + ")";
     return Report("second-open",
                   locked && status == FT_DEVICE_NOT_OPENED && said.find(holder) != std::string::npos,
-                  std::string(locked ? "flock listed in /proc/locks" : "no flock in /proc/locks") +
-                      ", second open status " + to_string(status) + ", holder '" + holder + "': " + said);
+                  "flock %s /proc/locks, second open status %d, holder '%s': %s", locked ? "in" : "NOT in",
+                  status, holder.c_str(), said.c_str());
 }
 
 // An ordinary user on a node that no group may open.
@@ -228,7 +190,7 @@ bool Denied() {
     return Report("permission-denied",
                   status == FT_DEVICE_NOT_OPENED && said.find("permission denied") != std::string::npos &&
                       said.find("61-automotive-scope-uaccess.rules") != std::string::npos,
-                  Who() + ": FT_Open " + to_string(status) + ": " + said);
+                  "uid %u gid %u: FT_Open %d: %s", getuid(), getgid(), status, said.c_str());
 }
 
 // Boot-loader firmware: hello commands and 2048-byte block programs. A packet
@@ -254,15 +216,15 @@ bool ScreenRoundTrips() {
     const std::string before = FirstLine(UsbDeviceFolder() + "/devnum");
     std::puts("SYNC screen");
     const auto start = Clock::now();
-    const auto swapped = [&] {
-        const std::string folder = UsbDeviceFolder();
-        return !folder.empty() && FirstLine(folder + "/devnum") != before && DeviceCount() == 1;
-    };
-    if (!WaitFor(swapped, 20000))
+    if (!WaitUntil(20000, [&] {
+            const std::string folder = UsbDeviceFolder();
+            return !folder.empty() && FirstLine(folder + "/devnum") != before && DeviceCount() == 1;
+        }))
         return Report("screen-round-trip", false, "no new device within 20 s");
+    const std::string back = std::to_string(static_cast<int>(MsSince(start)));
     return RoundTrips(
         "screen-round-trip",
-        "device back " + Ms(start) + " after the request; 3-byte request, 8410-byte frame: ", 10,
+        "device back " + back + " ms after the request; 3-byte request, 8410-byte frame: ", 10,
         [](int) { return kScreenRequest; }, kFrameSize);
 }
 
@@ -274,16 +236,15 @@ bool Hotplug() {
     FT_HANDLE handle = nullptr;
     FT_STATUS status = FT_Open(0, &handle);
     if (status != FT_OK)
-        return Report("unplug-read", false, "FT_Open " + to_string(status));
+        return Report("unplug-read", false, "FT_Open %u", status);
     // The screen firmware sends nothing unasked: without a time-out the read blocks until the device goes.
     FT_SetTimeouts(handle, 0, 0);
+    Clock::time_point returnedAt;
     auto reader = std::async(std::launch::async, [&] {
-        uint8_t byte = 0;
-        DWORD got = 0;
+        DWORD byte = 0, got = 0;
         status = FT_Read(handle, &byte, 1, &got);
-        const auto returned = Clock::now();
+        returnedAt = Clock::now();
         std::puts("EVENT read returned");
-        return returned;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::puts("SYNC unplug");
@@ -292,29 +253,25 @@ bool Hotplug() {
     for (pollfd item{watched, POLLIN, 0}; !hungUp && MsSince(asked) < 20000;)
         hungUp = poll(&item, 1, 1000) > 0 && (item.revents & (POLLHUP | POLLERR));
     const auto hangupAt = Clock::now();
-    if (reader.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-        Report("unplug-read", false, "FT_Read still blocked 20 s after the unplug request");
-        _exit(1);
-    }
-    const auto returnedAt = reader.get();
-    const bool listedNone = WaitFor([] { return DeviceCount() == 0; }, 3000);
-    const auto countedNone = Clock::now();
+    if (reader.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+        Report("unplug-read", false, "FT_Read still blocked 20 s after the unplug request"), _exit(1);
+    const bool listedNone = WaitUntil(3000, [] { return DeviceCount() == 0; });
+    const double countedNoneMs = MsSince(hangupAt);
     FT_Close(handle);
     close(watched);
-    const auto since = [&](Clock::time_point at) {
-        return hungUp ? Ms(hangupAt, at) + " after the tty's hang-up" : "(no hang-up seen)";
-    };
     const bool read = Report(
         "unplug-read", status != FT_OK && hungUp && returnedAt - hangupAt <= std::chrono::milliseconds(100),
-        "FT_Read returned status " + to_string(status) + " " + since(returnedAt));
-    const bool count =
-        Report("unplug-count", listedNone, "count " + to_string(DeviceCount()) + " " + since(countedNone));
+        "hang-up %s; FT_Read returned status %u %.2f ms after it", hungUp ? "seen" : "NOT seen", status,
+        MsSince(hangupAt, returnedAt));
+    const bool count = Report("unplug-count", listedNone, "count %u %.2f ms after the hang-up", DeviceCount(),
+                              countedNoneMs);
     std::puts("SYNC plug");
     const auto start = Clock::now();
-    if (!WaitFor([] { return DeviceCount() == 1; }, 20000))
-        return Report("replug", false, "count still " + to_string(DeviceCount()) + " after 20 s");
+    if (!WaitUntil(20000, [] { return DeviceCount() == 1; }))
+        return Report("replug", false, "count still %u after 20 s", DeviceCount());
+    const std::string back = std::to_string(static_cast<int>(MsSince(start)));
     return RoundTrips(
-               "replug", "listed again " + Ms(start) + " after the request; reopened for one frame: ", 1,
+               "replug", "listed again " + back + " ms after the request; reopened for one frame: ", 1,
                [](int) { return kScreenRequest; }, kFrameSize) &&
            read && count;
 }
@@ -332,8 +289,7 @@ int main(int argc, char** argv) {
         {"denied", Denied},
         {"boot-loader", BootLoaderRoundTrips},
         {"screen", ScreenRoundTrips},
-        {"hotplug", Hotplug},
-    };
+        {"hotplug", Hotplug}};
     if (const auto found = steps.find(step); found != steps.end())
         return found->second() ? 0 : 1;
     if (step == "try-open") { // the other process of OpenElsewhere: its exit status is FT_Open's

@@ -1,20 +1,15 @@
 // Haldrin without a window: the firmware image, the statistics, and the real link, sequencer and driver
 // library against the virtual scope's boot loader, the window stood in for by one recording object.
+#include "BootPacket.h"
 #include "DownloadSequencer.h"
 #include "LoaderControls.h"
 #include "LoaderTexts.h"
 #include "TransferStatistics.h"
 #include "VirtualScopeProcess.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <deque>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sys/stat.h>
-#include <thread>
 
 using namespace loader;
 using namespace loader::controls;
@@ -28,10 +23,8 @@ using std::to_string;
 
 // A new folder in the test process's runtime folder, which goes with the process.
 std::string NewFolder() {
-    static int made = 0;
-    const std::string dir = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" + to_string(++made);
-    std::filesystem::create_directory(dir);
-    return dir;
+    std::string dir = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/XXXXXX";
+    return mkdtemp(dir.data());
 }
 
 // Bytes that differ from block to block and often are the frame bytes 0x02 and 0x03.
@@ -42,8 +35,7 @@ Bytes Pattern(std::size_t length, unsigned seed) {
     return bytes;
 }
 void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary) << std::string(bytes.begin(), bytes.end());
 }
 Bytes ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -78,9 +70,7 @@ const usbdriver::DriverOperations kRecording = {
     [](FT_HANDLE h, LPVOID p, DWORD n, LPDWORD w) { return Note("Write", FT_Write(h, p, n, w), n); },
     [](FT_HANDLE h, LPVOID p, DWORD n, LPDWORD r) {
         const FT_STATUS status = FT_Read(h, p, n, r);
-        if (afterRead)
-            afterRead(static_cast<std::uint8_t*>(p), r);
-        return Note("Read", status, n);
+        return afterRead ? afterRead(static_cast<std::uint8_t*>(p), r) : void(), Note("Read", status, n);
     },
     [](FT_HANDLE h) { return Note("ResetDevice", FT_ResetDevice(h)); },
     [](FT_HANDLE h, ULONG m) { return Note("Purge", FT_Purge(h, m), m); },
@@ -107,16 +97,13 @@ struct Rig : appsupport::Clock, appsupport::WindowTimers, LoaderView, LoaderProm
     FinishChoice RunFinishDialog() override { return ++finishDialogs, finishChoice; }
     // Runs whileChoosing, then answers from files (cancelled when none are left); none while one is open.
     std::optional<std::string> ChooseFile() override {
-        ++chooserCalls;
-        if (std::exchange(choosing, true))
+        if (++chooserCalls, std::exchange(choosing, true))
             return std::nullopt;
         if (auto during = std::exchange(whileChoosing, nullptr))
             during();
         choosing = false;
-        std::optional<std::string> answer;
-        if (!files.empty())
-            answer = files.front(), files.pop_front();
-        return answer;
+        const auto answer = files.empty() ? std::nullopt : files.front();
+        return files.empty() ? answer : (files.pop_front(), answer);
     }
     void EndDialog(DialogEnd end) override { ended = end; }
     void DownloadRunning(bool on) override { running.push_back(on); }
@@ -125,9 +112,8 @@ struct Rig : appsupport::Clock, appsupport::WindowTimers, LoaderView, LoaderProm
     // A scope of sectors x p blocks without delays, an image of length to select (0: none), the start values.
     void Begin(int p, int sectors, std::size_t length, Strings options = {}) {
         options.insert(options.end(), {"--firmware", "bootloader", "--blocks-per-sector", to_string(p),
-                                       "--sectors", to_string(sectors), "--flash-file", flash});
-        for (const char* delay : {"--throughput", "--latency-ms", "--erase-ms", "--program-ms"})
-            options.insert(options.end(), {delay, "0"});
+                                       "--sectors", to_string(sectors), "--flash-file", flash, "--throughput",
+                                       "0", "--latency-ms", "0", "--erase-ms", "0", "--program-ms", "0"});
         scope.emplace(options);
         if (length > 0)
             files = {MakeImage(length)};
@@ -149,10 +135,8 @@ struct Rig : appsupport::Clock, appsupport::WindowTimers, LoaderView, LoaderProm
     // moving the clock to its due time and sleeping the wait, so that the scope sees the host's real pacing.
     void RunTimers(const std::function<bool()>& done = [] { return false; }) {
         for (int i = 0; i < 20000 && !ended && !done() && !due.empty(); ++i) {
-            auto next = due.begin();
-            for (auto it = due.begin(); it != due.end(); ++it)
-                if (static_cast<std::int32_t>(it->second - next->second) < 0)
-                    next = it;
+            const auto next = std::ranges::min_element(
+                due, [](auto a, auto b) { return static_cast<std::int32_t>(a.second - b.second) < 0; });
             if (const auto wait = static_cast<std::int32_t>(next->second - now); wait > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(wait)), now = next->second;
             sequencer.OnLoaderTimer(next->first);
@@ -183,7 +167,7 @@ struct Loader : testing::Test, Rig {};
 
 // Padded lengths and size texts up to the longest file; fill, "no image" mark; files reported as empty.
 TEST(FirmwareImage, LengthsSizeTextsPaddingAndFilesWithoutASize) {
-    const std::string folder = NewFolder();
+    const std::string file = NewFolder() + "/image.bin";
     FirmwareImage image;
     EXPECT_EQ(image.Data()[0], 0);
     const std::tuple<long long, int, const char*> cases[] = {{0, 2048, "0,000 Bytes"},
@@ -194,33 +178,28 @@ TEST(FirmwareImage, LengthsSizeTextsPaddingAndFilesWithoutASize) {
                                                              {1234567, 1234944, "1,234,567 Bytes"},
                                                              {8386559, 8386560, "8,386,559 Bytes"}};
     for (const auto& [length, imageLength, sizeText] : cases) {
-        SCOPED_TRACE(length);
-        std::ofstream(folder + "/image.bin", std::ios::trunc).close();
-        std::filesystem::resize_file(folder + "/image.bin", static_cast<std::uintmax_t>(length));
-        EXPECT_EQ(image.LoadImage(folder + "/image.bin").sizeText, sizeText);
-        EXPECT_EQ(image.Length(), imageLength);
-        EXPECT_NE(image.Block(imageLength / 2048), nullptr);
+        WriteBytes(file, {});
+        std::filesystem::resize_file(file, static_cast<std::uintmax_t>(length));
+        EXPECT_EQ(
+            (std::tuple{image.LoadImage(file).sizeText, image.Length(), image.Block(imageLength / 2048)}),
+            (std::tuple{sizeText, imageLength, image.Data() + imageLength}))
+            << length;
     }
+    const auto load = [&](const Bytes& bytes) { return WriteBytes(file, bytes), image.LoadImage(file); };
     const Bytes longer = Pattern(10000, 2), shorter = Pattern(3000, 3);
-    WriteBytes(folder + "/long.bin", longer);
-    WriteBytes(folder + "/short.bin", shorter);
-    WriteBytes(folder + "/empty.bin", {});
-    image.LoadImage(folder + "/long.bin");
-    image.LoadImage(folder + "/short.bin");
+    load(longer), load(shorter);
     EXPECT_EQ(image.Length(), 4096);
     EXPECT_TRUE(std::equal(longer.begin() + 3000, longer.begin() + 4096, image.Data() + 3000));
-    image.ClearImage();
-    image.LoadImage(folder + "/empty.bin");
+    image.ClearImage(), load({});
     EXPECT_EQ(image.Data()[0], 0);
     EXPECT_TRUE(std::equal(shorter.begin() + 1, shorter.begin() + 2048, image.Data() + 1));
     const std::string path = "/proc/self/mountinfo";
     ASSERT_EQ(std::filesystem::file_size(path), 0u);
-    const ImageLoad load = image.LoadImage(path);
-    EXPECT_EQ(load.sizeText, FirmwareImage::SizeText(load.fileLength));
-    EXPECT_EQ(image.Length(), (load.fileLength / 2048 + 1) * 2048);
+    const ImageLoad loaded = image.LoadImage(path);
+    EXPECT_EQ(loaded.sizeText, FirmwareImage::SizeText(loaded.fileLength));
+    EXPECT_EQ(image.Length(), (loaded.fileLength / 2048 + 1) * 2048);
     // The first line names the root mount; the process's own mounts do not change meanwhile.
-    const Bytes again = ReadBytes(path);
-    EXPECT_TRUE(std::equal(again.begin(), again.begin() + 16, image.Data()));
+    EXPECT_TRUE(std::equal(image.Data(), image.Data() + 16, ReadBytes(path).begin()));
 }
 
 // Elapsed, rate (truncated) and estimate texts; no rate yet gives the 6039 s estimate.
@@ -247,21 +226,21 @@ TEST_F(Loader, ConnectConfiguresTheLinePaddedImageAgainstTheGeometryAndBadReplie
     EXPECT_EQ(calls, (Strings{"ListDevices", "Open 0", "SetUSBParameters 4096 0", "ResetDevice",
                               "SetTimeouts 2000 1000", "Purge 1", "Write 7", "Read 6", "Close"}));
     ASSERT_EQ(link.Connect(), ScopeLink::kReady);
+    const auto geometry = [&] {
+        return std::tuple{link.QueryGeometry(), link.BlocksPerSector(), link.SectorCount()};
+    };
     // 16 x 32 blocks = 1,048,576 bytes, the padded length of the first file but not of the second.
     for (const auto& [fileLength, fits] : {std::pair{1046528, 1}, {1048576, 0}}) {
         WriteBytes(folder + "/image.bin", Bytes(static_cast<std::size_t>(fileLength)));
         link.LoadImage(folder + "/image.bin");
-        EXPECT_EQ(link.QueryGeometry(), fits);
-        EXPECT_EQ(std::pair(link.BlocksPerSector(), link.SectorCount()), std::pair(16, 32));
+        EXPECT_EQ(geometry(), std::tuple(fits, 16, 32));
     }
     // A reply other than 'A' leaves the geometry as it was.
-    EXPECT_EQ(link.QueryGeometry(), 0);
+    EXPECT_EQ(geometry(), std::tuple(0, 16, 32));
     EXPECT_EQ(link.Reply()[2], 'X');
-    EXPECT_EQ(link.BlocksPerSector(), 16);
     // An acknowledged geometry of 0 blocks per sector is stored and holds no image.
     afterRead = [](std::uint8_t* reply, DWORD*) { reply[3] = 0; };
-    EXPECT_EQ(link.QueryGeometry(), 0);
-    EXPECT_EQ(std::pair(link.BlocksPerSector(), link.SectorCount()), std::pair(0, 32));
+    EXPECT_EQ(geometry(), std::tuple(0, 0, 32));
     // Five bytes of an 'A' reply, or three, are no answer.
     afterRead = [](std::uint8_t*, DWORD* received) { *received = 5; };
     EXPECT_EQ(link.EraseSector(0), 0);
@@ -281,22 +260,20 @@ TEST_F(Loader, ConnectConfiguresTheLinePaddedImageAgainstTheGeometryAndBadReplie
 TEST_F(Loader, SixFailedOpensInARowEndTheWindowUnlessNoDeviceIsFoundBetween) {
     Begin(2, 2, 0, {"--busy"});
     RunTimers();
-    EXPECT_EQ(messages, (Strings{texts::kEnvironmentProblem}));
-    EXPECT_EQ(ended, DialogEnd::Ok);
+    EXPECT_EQ(
+        std::tuple(messages, ended, Text(kStatus)),
+        std::tuple(Strings{texts::kEnvironmentProblem}, DialogEnd::Ok, "Not Connected... 1 device is found"));
     EXPECT_EQ(armings, (std::vector<std::pair<int, int>>(6, {1, 100})));
-    EXPECT_EQ(Text(kStatus), "Not Connected... 1 device is found");
-    scope.reset();
-    calls.clear();
-    EXPECT_EQ(link.Connect(), ScopeLink::kNotYet); // no device, so no open either
-    EXPECT_EQ(calls, (Strings{"ListDevices"}));
-    EXPECT_EQ(link.DeviceCountText(), "Not Connected... 0 device is found");
+    scope.reset(), calls.clear();
+    // No device, so no open either.
+    EXPECT_EQ((std::tuple{link.Connect(), Strings(calls), link.DeviceCountText()}),
+              std::tuple(ScopeLink::kNotYet, Strings{"ListDevices"}, "Not Connected... 0 device is found"));
     Begin(2, 2, 0, {"--busy"});
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(link.Connect(), ScopeLink::kNotYet) << i;
     scope.emplace(Strings{"--firmware", "screen", "--throughput", "0", "--latency-ms", "0"});
-    EXPECT_EQ(link.Connect(), ScopeLink::kNotYet);
-    EXPECT_EQ(ScopeLink::s_openFailures, 0);
-    EXPECT_TRUE(link.IsOpen());
+    EXPECT_EQ((std::tuple{link.Connect(), ScopeLink::s_openFailures, link.IsOpen()}),
+              std::tuple(ScopeLink::kNotYet, 0, true));
 }
 
 // T = 3 into sectors of P = 2 blocks, Continue, then T = 4: one more sector for the last block.
@@ -308,11 +285,11 @@ TEST_F(Loader, ThreeBlocksThenAfterContinueFourBlocksIntoTwoBlockSectors) {
                         "FE:1",  "FC:1", "FD:2", "FD:3", "FB:0"};
     EXPECT_EQ(Commands(*scope), commands);
     ExpectFlashHoldsTheImage(8192);
-    EXPECT_EQ(positions[kSectorBar], (Ints{0, 0, 10, 18, 18, 19, 0, 10, 18, 18, 19, 0}));
-    EXPECT_EQ(positions[kTotalBar], (Ints{0, 0, 1, 2, 3, 0}));
+    EXPECT_EQ(positions, (std::map<int, Ints>{{kSectorBar, {0, 0, 10, 18, 18, 19, 0, 10, 18, 18, 19, 0}},
+                                              {kTotalBar, {0, 0, 1, 2, 3, 0}}}));
     // First erase: nothing acknowledged yet. Last block: 4 blocks in 9 fake ms.
-    EXPECT_EQ(textLog[kEstimatedTime].at(1), "100 : 39");
-    EXPECT_EQ(textLog[kTransferRate].end()[-2], "910,222 CPS");
+    EXPECT_EQ(std::tuple(textLog[kEstimatedTime].at(1), textLog[kTransferRate].end()[-2]),
+              std::tuple("100 : 39", "910,222 CPS"));
     // Continue: back to the texts and buttons of the first reset (the window test checks them).
     for (int id : {kFileName, kFileSize, kErrorCount, kEstimatedTime, kElapsedTime, kTransferRate, kStatus})
         EXPECT_EQ(Text(id), textLog[id].front()) << id;
@@ -325,18 +302,16 @@ TEST_F(Loader, ThreeBlocksThenAfterContinueFourBlocksIntoTwoBlockSectors) {
                                      "FD:3", "FE:2", "FC:2", "FD:4", "FB:0"});
     EXPECT_EQ(Commands(*scope), commands);
     ExpectFlashHoldsTheImage(12288);
-    EXPECT_EQ(maxima[kSectorBar], (Ints{20, 19, 20, 20, 18}));
-    EXPECT_EQ(Text(kStatus), "  ");
-    EXPECT_EQ(running, (std::vector{true, false, true, false})); // from the start of each run to its end
-    EXPECT_EQ(ended, DialogEnd::Cancel);
+    // The run's state from its start to its end, for each run.
+    EXPECT_EQ(
+        std::tuple(maxima[kSectorBar], Text(kStatus), running, ended),
+        std::tuple(Ints{20, 19, 20, 20, 18}, "  ", std::vector{true, false, true, false}, DialogEnd::Cancel));
     // Every command, the hello included, empties the receive queue first.
     for (std::size_t i = 1; i < calls.size(); ++i)
         EXPECT_TRUE(calls[i].rfind("Write", 0) != 0 || calls[i - 1] == "Purge 1") << i;
     // Once the last block is acknowledged, Exit ends the window without asking.
-    ended.reset();
-    sequencer.OnExit();
-    EXPECT_EQ(ended, DialogEnd::Cancel);
-    EXPECT_EQ(questions, 0);
+    ended.reset(), sequencer.OnExit();
+    EXPECT_EQ(std::pair(ended, questions), std::pair(std::optional(DialogEnd::Cancel), 0));
 }
 
 // One budget of ten retries for all steps; the eleventh failure halts, as does an image too large.
@@ -352,15 +327,14 @@ TEST(DownloadErrorBudget, TenFailuresAreRetriedTheEleventhHalts) {
         Rig run;
         run.Begin(2, 2, length, faults ? Strings{"--fault", faults} : Strings{});
         run.RunTimers();
-        EXPECT_EQ(run.messages, message ? Strings{message} : Strings{});
-        EXPECT_EQ(run.Text(kErrorCount), errorText);
-        EXPECT_EQ(Commands(*run.scope).size(), commands);
+        EXPECT_EQ(std::tuple(run.messages, run.Text(kErrorCount), Commands(*run.scope).size()),
+                  std::tuple(message ? Strings{message} : Strings{}, errorText, commands));
         EXPECT_EQ(std::ranges::count(run.armings, 100, &std::pair<int, int>::second), 11); // poll, 10 retries
         EXPECT_EQ(run.running, (std::vector{true, false})) << "a halt ends the run too";
         // A halt leaves the buttons off, no step armed and no flash written (no end command was sent).
-        EXPECT_FALSE(run.enabled[kConnect] || run.enabled[kOpenBin]);
-        EXPECT_TRUE(run.due.empty());
-        EXPECT_EQ(std::filesystem::exists(run.flash), !message);
+        EXPECT_EQ(std::tuple(run.enabled[kConnect] || run.enabled[kOpenBin], run.due.empty(),
+                             std::filesystem::exists(run.flash)),
+                  std::tuple(false, true, !message));
         if (message)
             continue;
         run.ExpectFlashHoldsTheImage(8192);
@@ -376,22 +350,17 @@ TEST_F(Loader, SelectionAtTheHelloNoneDuringTheRunAndExitWhenConfirmed) {
     Begin(2, 2, 3000);
     whileChoosing = [&] { RunTimers(); };
     sequencer.OnOpenBin();
-    EXPECT_EQ(chooserCalls, 2);
-    EXPECT_EQ(link.ImageLength(), 4096);
-    EXPECT_EQ(Text(kStatus), texts::kReady);
-    EXPECT_TRUE(enabled[kConnect]);
-    EXPECT_TRUE(due.empty());
+    EXPECT_EQ(std::tuple(chooserCalls, link.ImageLength(), Text(kStatus), enabled[kConnect], due.empty()),
+              std::tuple(2, 4096, texts::kReady, true, true));
     sequencer.OnConnect();
     EXPECT_FALSE(enabled[kConnect]);
     RunTimers([&] { return sequencer.BlockIndex() == 1; });
-    sequencer.OnOpenBin();
-    EXPECT_EQ(chooserCalls, 2);
-    sequencer.OnExit();
-    EXPECT_EQ(running, (std::vector{true}));
+    sequencer.OnOpenBin(), sequencer.OnExit();
+    EXPECT_EQ(std::pair(chooserCalls, running), std::pair(2, std::vector{true}));
     answerYes = true;
     sequencer.OnExit();
-    EXPECT_EQ(running, (std::vector{true, false}));
-    EXPECT_EQ(ended, DialogEnd::Cancel);
+    EXPECT_EQ(std::pair(running, ended),
+              std::pair(std::vector{true, false}, std::optional(DialogEnd::Cancel)));
 }
 
 // Too long a file, a folder and a FIFO are refused (unread); one that cannot be opened is shown; the image
@@ -404,21 +373,43 @@ TEST_F(Loader, RefusedAndFailedFilesKeepTheEarlierImage) {
     files = {MakeImage(3000), huge, folder + "/", fifo, folder + "/gone.BIN"};
     sequencer.OnOpenBin();
     EXPECT_EQ(Text(kFileSize), "3,000 Bytes");
-    const auto shown = textLog;
-    const auto buttons = enabled;
+    const std::pair shown(textLog, enabled);
     const Bytes before(link.Image().Data(), link.Image().Data() + FirmwareImage::kBufferSize);
     for (int i = 0; i < 3; ++i)
         sequencer.OnOpenBin();
-    EXPECT_EQ(textLog, shown);
-    EXPECT_EQ(enabled, buttons);
+    EXPECT_EQ(std::pair(textLog, enabled), shown);
     sequencer.OnOpenBin();
     EXPECT_EQ(messages, (Strings{texts::kFileTooLong, folder + "/" + texts::kFileNotRegular,
                                  fifo + texts::kFileNotRegular}));
-    EXPECT_EQ(Text(kFileName), folder + "/gone.BIN");
-    EXPECT_EQ(Text(kFileSize), "");
-    EXPECT_EQ(maxima[kTotalBar], (Ints{2, 2}));
-    EXPECT_EQ(link.ImageLength(), 4096);
+    EXPECT_EQ(std::tuple(Text(kFileName), Text(kFileSize), maxima[kTotalBar], link.ImageLength()),
+              std::tuple(folder + "/gone.BIN", "", Ints{2, 2}, 4096));
     EXPECT_TRUE(std::equal(before.begin(), before.end(), link.Image().Data()));
+}
+
+// Cases the fault campaign found: a scope told to go away after the reply to command N answers nothing
+// after that reply, however quickly the host sends its next command, and leaves no flash file...
+TEST_F(Loader, NoCommandAfterTheLastReplyBeforeAnUnplugIsAnswered) {
+    Begin(2, 2, 0, {"--unplug-after-commands", "1"});
+    ASSERT_EQ(link.Connect(), ScopeLink::kReady) << "the hello, command 1, is answered";
+    // At once, while the scope still waits for the host to take that reply.
+    EXPECT_EQ(link.EraseSector(0), 0) << "the scope answered a command after its last";
+    EXPECT_EQ(scope->WaitForEvents("unplug", 1).size(), 1u);
+    EXPECT_EQ(Commands(*scope), (Strings{"hello"}));
+    EXPECT_FALSE(std::filesystem::exists(flash));
+}
+
+// ... and once it is back, the next hello is answered.
+TEST_F(Loader, AfterTheReplugTheNextHelloIsAnswered) {
+    Begin(2, 2, 0, {"--unplug-after-commands", "2", "--replug-after-ms", "50"});
+    ASSERT_EQ(link.Connect(), ScopeLink::kReady);
+    EXPECT_EQ(link.QueryGeometry(), 1) << "command 2 is answered";
+    EXPECT_EQ(link.BlankCheck(0), 0);
+    int connected = ScopeLink::kNotYet;
+    for (int i = 0; i < 100 && connected == ScopeLink::kNotYet; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)), connected = link.Connect();
+    EXPECT_EQ(connected, ScopeLink::kReady);
+    EXPECT_EQ(link.EraseSector(1), BootPacket::kAcknowledged);
+    EXPECT_EQ(Commands(*scope), (Strings{"hello", "FA:0", "hello", "FE:1"}));
 }
 
 } // namespace

@@ -22,12 +22,7 @@
 #include <QTimer>
 #include <QToolTip>
 
-#include <fcntl.h>
-#include <fstream>
-#include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 using namespace loader;
 using namespace loader::controls;
@@ -50,10 +45,7 @@ struct TestBus {
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
         setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
     }
-    ~TestBus() {
-        daemon.terminate();
-        daemon.waitForFinished();
-    }
+    ~TestBus() { daemon.terminate(), daemon.waitForFinished(); }
     QTemporaryDir folder;
     QProcess daemon;
     std::string address; // empty when dbus-daemon did not start
@@ -92,22 +84,18 @@ class DesktopStandIn : public QObject {
         inhibits << QStringList{what, who, why, mode}.join('|');
         int ends[2];
         EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-        readEnds.emplace_back(ends[0]); // copies of their own
-        const QDBusUnixFileDescriptor writeEnd(ends[1]);
-        close(ends[0]), close(ends[1]);
+        QDBusUnixFileDescriptor writeEnd;
+        readEnds.emplace_back().giveFileDescriptor(ends[0]), writeEnd.giveFileDescriptor(ends[1]);
         return writeEnd;
     }
-    void Update(const QString& app, const QVariantMap& properties) {
-        updates << QStringList{app, properties["progress"].toString(),
-                               properties["progress-visible"].toString()}
-                       .join(' ');
+    void Update(const QString& app, const QVariantMap& entry) {
+        updates << app + ' ' + entry["progress"].toString() + ' ' + entry["progress-visible"].toString();
     }
 };
 
 struct AnsweringChooser : FileChooser {
     std::optional<std::string> Choose(QWidget*) override {
-        ++openings;
-        if (auto during = std::exchange(whileOpen, nullptr))
+        if (++openings; auto during = std::exchange(whileOpen, nullptr))
             during();
         return path;
     }
@@ -172,8 +160,7 @@ TEST(LoaderDialog, StartValuesOneSelectionLongFileNameAndAskingBeforeQuitting) {
             }
         });
         answer == QMessageBox::No ? QTest::keyClick(&dialog, Qt::Key_Escape) : void(dialog.close());
-        EXPECT_TRUE(asked);
-        EXPECT_EQ(dialog.isVisible(), answer == QMessageBox::No);
+        EXPECT_EQ(std::pair(asked, dialog.isVisible()), std::pair(true, answer == QMessageBox::No));
     }
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
@@ -244,8 +231,7 @@ TEST(LoaderDialog, DownloadsIntoTheVirtualScopeAndShowsProgress) {
     EXPECT_EQ(dialog.exec(), QDialog::Rejected) << "only Finish ends the window with Cancel";
     EXPECT_EQ(desktop.inhibits.join(", ").toStdString(),
               "sleep:idle|Haldrin|Writing the scope's firmware|block");
-    EXPECT_TRUE(heldHalfWay);
-    EXPECT_TRUE(releasedAtFinish);
+    EXPECT_EQ(std::pair(heldHalfWay, releasedAtFinish), std::pair(true, true));
     // The taskbar: 0 to 100 % in whole percents while the flash is written, then hidden.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return desktop.updates.size() > 1 && desktop.updates.last().endsWith("false"); }));

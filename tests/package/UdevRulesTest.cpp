@@ -1,6 +1,5 @@
-// The udev rules, line by line: KEY[{attribute}] operator "value" pairs joined
-// by commas, keys that udev knows with the operators it allows them, jumps to
-// labels further down; and the files' order and contents.
+// The udev rules, line by line: KEY[{attribute}] operator "value" pairs joined by commas, keys that udev
+// knows with the operators it allows them, jumps to labels further down; and the files' order and contents.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -64,8 +63,7 @@ std::vector<std::string> ParseRules(const std::string& text, std::set<std::strin
     static const std::regex kNothing(R"(\s*(#.*)?)");
     std::vector<std::string> errors, gotos;
     std::istringstream in(text);
-    std::string line;
-    for (std::string piece; std::getline(in, piece);) {
+    for (std::string piece, line; std::getline(in, piece);) {
         line += piece;
         if (line.ends_with('\\')) {
             line.pop_back();

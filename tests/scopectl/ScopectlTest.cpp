@@ -1,7 +1,7 @@
 // scopectl end to end against the virtual scope: its pictures against Quorvex's Save, its flash against
 // Haldrin's sequencer on Qt timers, its file names, JSON lines and exit codes.
+#include "CaptureRig.h"
 #include "DownloadSequencer.h"
-#include "FrameReceiver.h"
 #include "ImageSaver.h"
 #include "QtWindowTimers.h"
 #include "SteadyClock.h"
@@ -14,18 +14,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
-#include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sys/stat.h>
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing::HasSubstr;
 using testsupport::Field;
 using testsupport::VirtualScopeProcess;
 
@@ -59,28 +56,26 @@ std::vector<Command> Commands(const VirtualScopeProcess& scope) {
 }
 
 struct Outcome {
-    int status = -1; // the exit code; -1 when scopectl crashed
     std::string out, err;
 };
 
 // Each test in a folder of its own, where scopectl runs with standard input /dev/null.
 class ScopectlTest : public testing::Test {
   protected:
-    void Start(QProcess& scopectl, const QStringList& args) {
-        scopectl.setWorkingDirectory(m_folder.path());
-        scopectl.setStandardInputFile(QProcess::nullDevice());
-        scopectl.start(SCOPECTL_PROGRAM, args);
-    }
-    static Outcome Wait(QProcess& scopectl) {
-        EXPECT_TRUE(scopectl.waitForFinished(60000));
-        return {scopectl.exitStatus() == QProcess::NormalExit ? scopectl.exitCode() : -1,
-                scopectl.readAllStandardOutput().toStdString(),
-                scopectl.readAllStandardError().toStdString()};
-    }
-    Outcome Run(const QStringList& args) {
-        QProcess scopectl;
-        Start(scopectl, args);
-        return Wait(scopectl);
+    // What scopectl wrote once it ended with exit code status (-1: crashed); meanwhile gets its pid first.
+    Outcome Run(const QStringList& args, int status = 0, const std::function<void(qint64)>& meanwhile = {}) {
+        QProcess process;
+        process.setWorkingDirectory(m_folder.path());
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(SCOPECTL_PROGRAM, args);
+        if (meanwhile)
+            meanwhile(process.processId());
+        EXPECT_TRUE(process.waitForFinished(60000));
+        Outcome run{process.readAllStandardOutput().toStdString(),
+                    process.readAllStandardError().toStdString()};
+        EXPECT_EQ(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, status)
+            << args.join(' ').toStdString() << ": " << run.err;
+        return run;
     }
     // Writes image.BIN of length bytes; the flash it should leave: erased values up to the end of block T.
     std::string MakeImage(std::size_t length) {
@@ -97,66 +92,42 @@ class ScopectlTest : public testing::Test {
     fs::path m_work = m_folder.path().toStdString();
 };
 
-// Quorvex's Save, through its own classes, of the next frame of device 0.
-struct QuorvexSave : capture::WindowPort, capture::FileChooserPort, appsupport::Messages {
-    void Save(const std::string& path, int zoomed) {
-        static_cast<usbdriver::DriverOperations&>(m_driver) = usbdriver::LinkedDriverOperations();
-        ASSERT_EQ(m_driver.m_open(0, &m_state.m_driverHandle), FT_OK);
-        m_canvas.CreateCanvas();
-        m_receiver.CaptureOnce();
-        for (int tick = 0; tick < 5000 && !m_drawn; ++tick, m_clock.Sleep(1))
-            m_receiver.ReceiveFrame();
-        m_driver.m_close(m_state.m_driverHandle);
-        ASSERT_TRUE(m_drawn);
-        m_path = path;
-        capture::ImageSaver(*this, *this).SaveImage(m_canvas, zoomed);
-    }
-    void InvalidateWindow() override { m_drawn = true; }
-    std::optional<QString> ChooseSaveFile(const QString&) override { return QString::fromStdString(m_path); }
-    void ShowMessage(const std::string& text) override { ADD_FAILURE() << text; }
-    bool AskYesNo(const std::string&) override { return false; }
-
-    capture::CaptureState m_state;
-    capture::DriverTable m_driver;
-    capture::ScreenCanvas m_canvas;
-    appsupport::SteadyClock m_clock;
-    capture::FrameReceiver m_receiver{m_state, m_driver, m_canvas, *this, m_clock};
-    std::string m_path;
-    bool m_drawn = false;
-};
+// Quorvex's Save of the next frame: its link on the library bound by name, its receiver and its saver.
+void QuorvexSave(const std::string& path, int zoomed) {
+    capturetest::CaptureRig quorvex;
+    quorvex.receiver.CaptureOnce();
+    ASSERT_TRUE(quorvex.TickUntilFrames(1));
+    quorvex.savePath = QString::fromStdString(path);
+    capture::ImageSaver(quorvex, quorvex).SaveImage(quorvex.canvas, zoomed);
+    quorvex.link.CloseLink();
+    EXPECT_TRUE(quorvex.shown.isEmpty()) << quorvex.shown.join(' ').toStdString();
+}
 
 // Quorvex's Save bytes at both zooms, a PNG of the same pixels, names never used twice, no file replaced.
 TEST_F(ScopectlTest, CaptureWritesQuorvexsSaveNamesCountUpAndNoFileIsReplacedUnlessForced) {
     VirtualScopeProcess scope({"--picture", "pattern:checker"});
     const std::string quorvex = (m_work / "quorvex.bmp").string();
     for (const int zoom : {1, 2}) {
-        QuorvexSave().Save(quorvex, zoom == 2 ? 1 : 0);
-        const Outcome run = Run({"capture", "-o", "cli.bmp", "--zoom", QString::number(zoom), "--force"});
-        ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out, "cli.bmp\n");
+        QuorvexSave(quorvex, zoom == 2 ? 1 : 0);
+        EXPECT_EQ(Run({"capture", "-o", "cli.bmp", "--zoom", QString::number(zoom), "--force"}).out,
+                  "cli.bmp\n");
         EXPECT_TRUE(ReadText(m_work / "cli.bmp") == ReadText(quorvex)) << "zoom " << zoom;
     }
-    ASSERT_EQ(Run({"capture", "-o", "cli.png", "--zoom", "2"}).status, 0);
+    Run({"capture", "-o", "cli.png", "--zoom", "2"});
     EXPECT_EQ(QImage((m_work / "cli.png").c_str()).convertToFormat(QImage::Format_RGB32),
               QImage(quorvex.c_str()).convertToFormat(QImage::Format_RGB32));
 
-    const Outcome first = Run({"capture", "--count", "3"});
-    const Outcome second = Run({"capture", "--count", "2", "--interval", "0.05"});
-    ASSERT_EQ(first.status + second.status, 0) << first.err << second.err;
-    QStringList names = QString::fromStdString(first.out + second.out).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(names.size(), 5);
-    for (const QString& name : names)
-        EXPECT_TRUE(std::regex_match(name.toStdString(), std::regex(R"(scope-\d{8}-\d{6}-\d{3}\.bmp)")))
-            << name.toStdString();
-    EXPECT_EQ(names.removeDuplicates(), 0) << "a name was used twice";
+    std::string names = Run({"capture", "--count", "3"}).out;
+    names += Run({"capture", "--count", "2", "--interval", "0.05"}).out;
+    EXPECT_TRUE(std::regex_match(names, std::regex(R"((scope-\d{8}-\d{6}-\d{3}\.bmp\n){5})"))) << names;
+    EXPECT_EQ(QString::fromStdString(names).split('\n').removeDuplicates(), 0) << "a name was used twice";
 
     ASSERT_EQ(Run({"capture", "-o", "shot.png", "--count", "2"}).out, "shot-001.png\nshot-002.png\n");
     const ino_t before = Inode(m_work / "shot-002.png");
-    const Outcome refused = Run({"capture", "-o", "shot.png", "--count", "2"});
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_NE(refused.err.find("shot-001.png already exists; add --force"), std::string::npos) << refused.err;
+    EXPECT_THAT(Run({"capture", "-o", "shot.png", "--count", "2"}, 2).err,
+                HasSubstr("shot-001.png already exists; add --force"));
     EXPECT_EQ(Inode(m_work / "shot-002.png"), before);
-    EXPECT_EQ(Run({"capture", "-o", "shot-002.png", "--force"}).status, 0);
+    Run({"capture", "-o", "shot-002.png", "--force"});
     EXPECT_NE(Inode(m_work / "shot-002.png"), before) << "--force did not replace the file";
 }
 
@@ -164,12 +135,7 @@ TEST_F(ScopectlTest, CaptureWritesQuorvexsSaveNamesCountUpAndNoFileIsReplacedUnl
 struct Haldrin : loader::LoaderPrompts, loader::LoaderView {
     void Download(const std::string& file) {
         m_file = file;
-        loader::ScopeLink link;
-        appsupport::SteadyClock clock;
-        std::optional<loader::DownloadSequencer> sequencer;
-        appsupport::QtWindowTimers timers([&](int id) { sequencer->OnLoaderTimer(id); });
-        sequencer.emplace(link, timers, clock, *this, *this);
-        sequencer->ResetWindow();
+        m_sequencer.ResetWindow();
         QTimer::singleShot(60000, &m_loop, &QEventLoop::quit); // a hang: the flash is found unwritten
         m_loop.exec();
     }
@@ -185,6 +151,10 @@ struct Haldrin : loader::LoaderPrompts, loader::LoaderView {
 
     std::string m_file;
     QEventLoop m_loop;
+    loader::ScopeLink m_link;
+    appsupport::SteadyClock m_clock;
+    appsupport::QtWindowTimers m_timers{[this](int id) { m_sequencer.OnLoaderTimer(id); }};
+    loader::DownloadSequencer m_sequencer{m_link, m_timers, m_clock, *this, *this};
 };
 
 // Haldrin's commands and replies (two failures); the next one 1 ms after a reply, 100 ms after a failure.
@@ -194,13 +164,10 @@ TEST_F(ScopectlTest, FlashSendsHaldrinsCommandsWithItsGaps) {
     for (int which = 0; which < 2; ++which) {
         VirtualScopeProcess scope({"--firmware", "bootloader", "--blocks-per-sector", "8", "--fault",
                                    "status@3,5", "--flash-file", (m_work / "flash.bin").string()});
-        if (which == 0) {
+        if (which == 0)
             Haldrin().Download((m_work / "image.BIN").string());
-        } else {
-            const Outcome run = Run({"flash", "image.BIN", "--yes"});
-            ASSERT_EQ(run.status, 0) << run.err;
-            EXPECT_NE(run.out.find("done: 36 blocks"), std::string::npos) << run.out;
-        }
+        else
+            EXPECT_THAT(Run({"flash", "image.BIN", "--yes"}).out, HasSubstr("done: 36 blocks"));
         EXPECT_EQ(scope.Stop(), 0);
         EXPECT_TRUE(ReadText(m_work / "flash.bin").starts_with(expected)) << (which ? "scopectl" : "Haldrin");
         fs::remove(m_work / "flash.bin");
@@ -222,7 +189,7 @@ TEST_F(ScopectlTest, FlashSendsHaldrinsCommandsWithItsGaps) {
         if (!failed)
             successGaps.push_back(gap);
     }
-    std::sort(successGaps.begin(), successGaps.end());
+    std::ranges::sort(successGaps);
     EXPECT_LT(successGaps[successGaps.size() / 2], 2.5) << "the median step after a success is late";
 }
 
@@ -243,36 +210,24 @@ TEST_F(ScopectlTest, ExitCodesAndMessages) {
         {{"capture"}, 3, "no scope found"},
         {{"flash", "image.BIN", "--yes", "--wait", "0.3"}, 3, "no bridge numbered 0 is attached"},
         {{"--version"}, 0, ""},
-        {{"flash", "--help"}, 0, ""},
-    };
-    for (const auto& [args, status, says] : withoutScope) {
-        const Outcome run = Run(args);
-        EXPECT_EQ(run.status, status) << args.join(' ').toStdString() << ": " << run.err;
-        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
-    }
-    EXPECT_NE(Run({"capture", "--help"}).out.find("130  interrupted"), std::string::npos);
+        {{"flash", "--help"}, 0, ""}};
+    for (const auto& [args, status, says] : withoutScope)
+        EXPECT_THAT(Run(args, status).err, HasSubstr(says));
+    EXPECT_THAT(Run({"capture", "--help"}).out, HasSubstr("130  interrupted"));
 
     VirtualScopeProcess busy({"--firmware", "bootloader", "--busy"});
-    const Outcome listed = Run({"list"});
-    EXPECT_EQ(listed.status, 0);
-    EXPECT_NE(listed.out.find("virtual\tbusy (pid " + std::to_string(busy.Pid()) + " (virtual-scope))"),
-              std::string::npos)
-        << listed.out;
-    EXPECT_EQ(Run({"capture"}).status, 3);
-    const Outcome refused = Run({"flash", "image.BIN", "--yes"});
-    EXPECT_EQ(refused.status, 3);
-    EXPECT_NE(refused.err.find("There is some problem in your environment!!"), std::string::npos)
-        << refused.err;
+    EXPECT_THAT(Run({"list"}).out,
+                HasSubstr("virtual\tbusy (pid " + std::to_string(busy.Pid()) + " (virtual-scope))"));
+    Run({"capture"}, 3);
+    EXPECT_THAT(Run({"flash", "image.BIN", "--yes"}, 3).err,
+                HasSubstr("There is some problem in your environment!!"));
     busy.Stop();
 
     // Eleven failed data steps exhaust the error budget: the window's message.
     VirtualScopeProcess failing(
         {"--firmware", "bootloader", "--fault", "status@5,6,7,8,9,10,11,12,13,14,15"});
-    const Outcome halted = Run({"flash", "image.BIN", "--yes"});
-    EXPECT_EQ(halted.status, 1);
-    EXPECT_NE(halted.err.find("the download halted: There is Some problem!! Please call to our service team"),
-              std::string::npos)
-        << halted.err;
+    EXPECT_THAT(Run({"flash", "image.BIN", "--yes"}, 1).err,
+                HasSubstr("the download halted: There is Some problem!! Please call to our service team"));
 }
 
 // JSON lines that parse, the failed step among them; SIGINT after the command on the wire, scope usable.
@@ -280,13 +235,12 @@ TEST_F(ScopectlTest, JsonLinesThenInterruptLeavesTheScopeUsable) {
     const std::string expected = MakeImage(400000);
     VirtualScopeProcess scope(
         {"--firmware", "bootloader", "--fault", "status@4", "--flash-file", (m_work / "flash.bin").string()});
-    const Outcome listed = Run({"list", "--json"});
-    const QJsonObject bridge = QJsonDocument::fromJson(QByteArray::fromStdString(listed.out)).object();
+    const std::string listed = Run({"list", "--json"}).out;
+    const QJsonObject bridge = QJsonDocument::fromJson(QByteArray::fromStdString(listed)).object();
     EXPECT_EQ(bridge["kind"].toString(), "virtual");
-    EXPECT_TRUE(bridge["ready"].toBool()) << listed.out;
-    const Outcome run = Run({"flash", "image.BIN", "--yes", "--json"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const QStringList lines = QString::fromStdString(run.out).split('\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(bridge["ready"].toBool()) << listed;
+    const QStringList lines = QString::fromStdString(Run({"flash", "image.BIN", "--yes", "--json"}).out)
+                                  .split('\n', Qt::SkipEmptyParts);
     int failedSteps = 0;
     for (const QString& line : lines) {
         QJsonParseError error{};
@@ -304,16 +258,15 @@ TEST_F(ScopectlTest, JsonLinesThenInterruptLeavesTheScopeUsable) {
     EXPECT_EQ(failedSteps, 1);
 
     const std::size_t sent = scope.WaitForEvents("cmd", 0).size() + 40;
-    QProcess flashing;
-    Start(flashing, {"flash", "image.BIN", "--yes"});
-    ASSERT_GE(scope.WaitForEvents("cmd", sent).size(), sent);
-    kill(static_cast<pid_t>(flashing.processId()), SIGINT);
-    const Outcome interrupted = Wait(flashing);
-    EXPECT_EQ(interrupted.status, 130);
-    EXPECT_NE(interrupted.err.find("the flash is partly written"), std::string::npos) << interrupted.err;
+    const auto interrupt = [&](qint64 pid) {
+        ASSERT_GT(pid, 0) << "scopectl did not start"; // kill(0) would interrupt this test's process group
+        ASSERT_GE(scope.WaitForEvents("cmd", sent).size(), sent);
+        kill(static_cast<pid_t>(pid), SIGINT);
+    };
+    EXPECT_THAT(Run({"flash", "image.BIN", "--yes"}, 130, interrupt).err,
+                HasSubstr("the flash is partly written"));
     EXPECT_EQ(Field(scope.LogLines().back(), "ev"), "reply") << "the command on the wire was not completed";
-    const Outcome again = Run({"flash", "image.BIN", "--yes"});
-    ASSERT_EQ(again.status, 0) << again.err;
+    Run({"flash", "image.BIN", "--yes"});
     EXPECT_EQ(scope.Stop(), 0);
     EXPECT_TRUE(ReadText(m_work / "flash.bin").starts_with(expected));
 }

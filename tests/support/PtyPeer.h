@@ -1,8 +1,7 @@
 // The far side of a virtual bridge, byte for byte in the test's hands: a pseudo-terminal whose
 // master the test holds, linked in the bridge folder as the virtual scope does it. Also what the
 // driver tests share.
-#ifndef TESTS_SUPPORT_PTYPEER_H
-#define TESTS_SUPPORT_PTYPEER_H
+#pragma once
 
 #include "ScopeLauncher.h"
 #include "ftd2xx.h"
@@ -12,6 +11,7 @@
 #include <algorithm>
 #include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 
 using Bytes = std::vector<uint8_t>;
 
@@ -27,11 +27,9 @@ inline Bytes ReadUpTo(int fd, size_t count, int timeoutMs = 3000) {
     return bytes;
 }
 
-class PtyPeer {
-  public:
+struct PtyPeer {
     // Unless name is empty, the slave is linked under that name.
     explicit PtyPeer(const std::string& name = "scope0") {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         char path[128] = {};
         EXPECT_TRUE(m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0 &&
                     ptsname_r(m_master, path, sizeof path) == 0);
@@ -39,12 +37,8 @@ class PtyPeer {
         if (!name.empty())
             Link(name);
     }
-    ~PtyPeer() {
-        Unlink();
-        CloseMaster();
-    }
-    PtyPeer(const PtyPeer&) = delete;
-    PtyPeer& operator=(const PtyPeer&) = delete;
+    ~PtyPeer() { Unlink(), CloseMaster(); }
+    PtyPeer(PtyPeer&&) = delete; // nor copied
 
     // The library's folder, created if missing.
     static std::string BridgeFolder() {
@@ -56,17 +50,9 @@ class PtyPeer {
         m_link = BridgeFolder() + "/" + name;
         EXPECT_EQ(symlink(m_slave.c_str(), m_link.c_str()), 0) << m_link;
     }
-    void Unlink() {
-        if (!m_link.empty())
-            unlink(m_link.c_str());
-        m_link.clear();
-    }
+    void Unlink() { unlink(std::exchange(m_link, {}).c_str()); }
     // The slave side hangs up; a link stays, dangling.
-    void CloseMaster() {
-        if (m_master >= 0)
-            close(m_master);
-        m_master = -1;
-    }
+    void CloseMaster() { close(std::exchange(m_master, -1)); }
     // Small enough for the kernel buffer, so one write takes it all.
     void Send(const Bytes& bytes) {
         EXPECT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -87,7 +73,7 @@ class PtyPeer {
     int Master() const { return m_master; }
 
   private:
-    int m_master = -1;
+    int m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     std::string m_slave, m_link;
     Bytes m_collected;
 };
@@ -165,8 +151,5 @@ inline bool InChild(bool asNobody, const std::function<void()>& body) {
         _exit(testing::Test::HasFailure() ? 1 : 0);
     }
     int status = -1;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0; // exited with code 0
 }
-
-#endif

@@ -10,12 +10,10 @@
 
 int main(int argc, char** argv) {
     const scopelauncher::PrivateRuntimeDir runtime("scope-test");
-    if (runtime.path.empty())
-        return 2;
 #ifdef SCOPE_TEST_GUI
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
 #endif
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return runtime.path.empty() ? 2 : RUN_ALL_TESTS();
 }

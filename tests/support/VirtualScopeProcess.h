@@ -11,9 +11,8 @@ namespace testsupport {
 
 using scopelauncher::Field; // value of key in a log line ("" when absent)
 
-class VirtualScopeProcess : public scopelauncher::ScopeLauncher {
-  public:
-    // Returns once the link exists (fails the test after 5 s).
+// Returns once the link exists (fails the test after 5 s).
+struct VirtualScopeProcess : scopelauncher::ScopeLauncher {
     explicit VirtualScopeProcess(const std::vector<std::string>& options, const std::string& name = "scope0")
         : ScopeLauncher([](const std::string& error) { ADD_FAILURE() << error; }) {
         Start(options, name);

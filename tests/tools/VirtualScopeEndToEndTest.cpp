@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <sstream>
 #include <sys/file.h>
 
 using testsupport::Field;
@@ -25,31 +26,44 @@ Lines Options(const std::string& line) {
     std::istringstream words(line);
     return {std::istream_iterator<std::string>(words), {}};
 }
-Lines With(const std::string& line) {
-    return Options("--throughput 0 --latency-ms 0 " + line);
-}
+const auto With = [](const std::string& line) { return Options("--throughput 0 --latency-ms 0 " + line); };
 
 // Runs the program to its end: exit code and what it printed.
 std::pair<int, std::string> RunProgram(const std::string& arguments) {
     FILE* pipe = popen((VirtualScopeProcess::Program() + " " + arguments + " 2>&1 </dev/null").c_str(), "r");
     std::string output;
-    char buffer[4096];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, n);
+    for (int c; pipe && (c = std::fgetc(pipe)) != EOF;)
+        output += char(c);
     const int status = pipe ? pclose(pipe) : -1;
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-// Opens the device as the driver library does; -2: somebody else holds the lock.
-int OpenDevice(const VirtualScopeProcess& scope) {
-    const int fd = open(scope.LinkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    return fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0 ? fd : (close(fd), -2);
-}
+// The device opened as the driver library opens it; fd -2: somebody else holds the lock.
+struct Device {
+    explicit Device(const std::string& link)
+        : fd(open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+        if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0)
+            close(std::exchange(fd, -2));
+    }
+    ~Device() { close(fd); }
+    // Every command is sent to an idle device, so it fits the line's buffer.
+    void Send(const Bytes& b) const { EXPECT_EQ(write(fd, b.data(), b.size()), ssize_t(b.size())); }
+    Bytes Read(std::size_t count, int timeoutMs = 3000) const { return ReadUpTo(fd, count, timeoutMs); }
+    // Sends the packet in two pieces, split inside its header, and returns the reply's status.
+    char Ask(const Bytes& packet) const {
+        Send(Bytes(packet.begin(), packet.begin() + 4));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        Send(Bytes(packet.begin() + 4, packet.end()));
+        const Bytes reply = Read(6);
+        return reply.size() == 6 ? char(reply[2]) : 0;
+    }
+    int fd;
+};
 
-// Every command is sent to an idle device, so it fits the line's buffer.
-void Send(int fd, const Bytes& bytes) {
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-}
+// A scope whose device this test holds open.
+struct OpenScope : VirtualScopeProcess, Device {
+    explicit OpenScope(const Lines& o) : VirtualScopeProcess(o), Device(LinkPath()) { EXPECT_GE(fd, 0); }
+};
 
 Bytes Packet(uint8_t code, unsigned address = 0, Bytes data = {}, uint8_t end = 0x03) {
     const std::size_t n = data.size();
@@ -57,15 +71,6 @@ Bytes Packet(uint8_t code, unsigned address = 0, Bytes data = {}, uint8_t end = 
                 {0x02, code, uint8_t(address >> 8), uint8_t(address), uint8_t(n >> 8), uint8_t(n)});
     data.push_back(end);
     return data;
-}
-
-// Sends the packet in two pieces, split inside its header, and returns the reply's status.
-char Ask(int fd, const Bytes& packet) {
-    Send(fd, Bytes(packet.begin(), packet.begin() + 4));
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    Send(fd, Bytes(packet.begin() + 4, packet.end()));
-    const Bytes reply = ReadUpTo(fd, 6);
-    return reply.size() == 6 ? char(reply[2]) : 0;
 }
 
 // The scope's log lines of event ev, without their time stamps.
@@ -79,15 +84,6 @@ Lines Events(const VirtualScopeProcess& scope, const std::string& ev) {
 // Milliseconds between two log lines' time stamps.
 double Between(const std::string& from, const std::string& to) {
     return std::stod(Field(to, "t")) - std::stod(Field(from, "t"));
-}
-
-// An open device whose scope went away sees a hang-up, not silence.
-void ExpectHangUp(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    EXPECT_TRUE(poll(&p, 1, 2000) == 1 && (p.revents & (POLLHUP | POLLERR)));
-    std::uint8_t b;
-    EXPECT_LE(read(fd, &b, 1), 0);
-    close(fd);
 }
 
 } // namespace
@@ -113,7 +109,7 @@ TEST(VirtualScopeEndToEnd, BadCommandLinesStopTheScopeBeforeTheDeviceAppears) {
         const auto [code, output] = RunProgram(arguments);
         EXPECT_EQ(code, said.find("pattern") == std::string::npos ? 2 : 1) << arguments;
         EXPECT_EQ(output.rfind("virtual-scope: " + said, 0), 0u) << output;
-        EXPECT_FALSE(fs::exists(VirtualScopeProcess::BridgeDirectory() + "/scope0"));
+        EXPECT_FALSE(fs::exists(usbdriver::VirtualBridgeFolder() + "/scope0"));
     }
     const auto [code, help] = RunProgram("--help");
     EXPECT_EQ(code, 0);
@@ -140,24 +136,20 @@ TEST(VirtualScopeEndToEnd, ScreenRequestGetsOneRawFrameAndSigintRemovesTheLink) 
             image.setPixel(x + d % 8, y + d / 8, colour);
     const std::string file = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/corners.png";
     ASSERT_TRUE(image.save(QString::fromStdString(file)));
-    VirtualScopeProcess scope(With("--picture " + file + " --header-fill 0x0D"));
-    EXPECT_EQ(fs::status(VirtualScopeProcess::BridgeDirectory()).permissions(), fs::perms::owner_all);
-    const int fd = OpenDevice(scope);
-    ASSERT_GE(fd, 0);
-    Send(fd, Bytes{0x00, 0x51, 0x51, 0x42}); // two stray bytes, then a request in two pieces
+    OpenScope scope(With("--picture " + file + " --header-fill 0x0D"));
+    EXPECT_EQ(fs::status(usbdriver::VirtualBridgeFolder()).permissions(), fs::perms::owner_all);
+    scope.Send({0x00, 0x51, 0x51, 0x42}); // two stray bytes, then a request in two pieces
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    Send(fd, Bytes{0x0D});
-    const Bytes frame = ReadUpTo(fd, kFrame + 1, 500);
-    close(fd);
+    scope.Send({0x0D});
+    const Bytes frame = scope.Read(kFrame + 1, 500);
     ASSERT_EQ(frame.size(), kFrame) << "one request, one frame";
     EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 10), Bytes(10, 0x0D)) << "0x0D must pass untranslated";
-    std::vector<std::pair<std::size_t, int>> dark;
+    std::vector<std::pair<std::size_t, int>> dark; // each non-zero picture byte: where, and its value
     for (std::size_t i = 10; i < frame.size(); ++i)
         if (frame[i])
             dark.emplace_back(i, frame[i]);
-    EXPECT_EQ(dark,
-              (std::vector<std::pair<std::size_t, int>>{
-                  {10 + 34, 0x03}, {10 + 35 + 34, 0x03}, {10 + 238 * 35, 0xC0}, {10 + 239 * 35, 0xC0}}));
+    EXPECT_EQ(dark, (decltype(dark){
+                        {10 + 34, 3}, {10 + 35 + 34, 3}, {10 + 238 * 35, 0xC0}, {10 + 239 * 35, 0xC0}}));
     EXPECT_EQ(scope.Stop(SIGINT), 0);
     EXPECT_FALSE(fs::is_symlink(scope.LinkPath()));
     EXPECT_EQ(Events(scope, "exit").size(), 1u);
@@ -170,13 +162,12 @@ TEST(VirtualScopeEndToEnd, ScreenRequestGetsOneRawFrameAndSigintRemovesTheLink) 
 TEST(VirtualScopeEndToEnd, EveryPictureGivesItsFramesToASlowHost) {
     using Rule = int (*)(std::size_t i, std::uint64_t n); // byte i of frame n; picture bytes from 10
     const std::pair<const char*, Rule> pictures[] = {
-        {"pattern:blank", [](std::size_t, std::uint64_t) { return 0; }},
-        {"pattern:full", [](std::size_t i, std::uint64_t) { return i < 10 ? 0 : 0xFF; }},
-        {"pattern:first-pixel", [](std::size_t i, std::uint64_t) { return i == 10 ? 0x80 : 0; }},
-        {"pattern:line1-first", [](std::size_t i, std::uint64_t) { return i == 45 ? 0x80 : 0; }},
-        {"pattern:last-pixel", [](std::size_t i, std::uint64_t) { return i == 8409 ? 0x01 : 0; }},
-        {"pattern:checker",
-         [](std::size_t i, std::uint64_t) { return i < 10 ? 0 : ((i - 10) / 35 % 2 ? 0xAA : 0x55); }},
+        {"pattern:blank", [](auto, auto) { return 0; }},
+        {"pattern:full", [](auto i, auto) { return i < 10 ? 0 : 0xFF; }},
+        {"pattern:first-pixel", [](auto i, auto) { return i == 10 ? 0x80 : 0; }},
+        {"pattern:line1-first", [](auto i, auto) { return i == 45 ? 0x80 : 0; }},
+        {"pattern:last-pixel", [](auto i, auto) { return i == 8409 ? 0x01 : 0; }},
+        {"pattern:checker", [](auto i, auto) { return i < 10 ? 0 : ((i - 10) / 35 % 2 ? 0xAA : 0x55); }},
         // The frame number in header bytes 0-3, and column n - 1 (line 240 - n) dark.
         {"pattern:counter",
          [](std::size_t i, std::uint64_t n) {
@@ -192,14 +183,11 @@ TEST(VirtualScopeEndToEnd, EveryPictureGivesItsFramesToASlowHost) {
     constexpr std::uint64_t kFrames = 12;
     for (const auto& [picture, rule] : pictures) {
         SCOPED_TRACE(picture);
-        VirtualScopeProcess scope(With(std::string("--picture ") + picture));
-        const int fd = OpenDevice(scope);
-        ASSERT_GE(fd, 0);
+        OpenScope scope(With(std::string("--picture ") + picture));
         for (std::uint64_t n = 0; n < kFrames; ++n)
-            Send(fd, kScreenRequest);
+            scope.Send(kScreenRequest);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const Bytes got = ReadUpTo(fd, kFrames * kFrame + 1, 100);
-        close(fd);
+        const Bytes got = scope.Read(kFrames * kFrame + 1, 100);
         ASSERT_EQ(got.size(), kFrames * kFrame);
         for (std::size_t i = 0; rule && i < got.size(); ++i)
             ASSERT_EQ(got[i], rule(i % kFrame, i / kFrame + 1))
@@ -220,14 +208,12 @@ TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
     const fs::path file = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "flash/flash.bin";
     fs::create_directories(file.parent_path());
     std::ofstream(file) << "stale contents";
-    VirtualScopeProcess scope(With("--firmware bootloader --blocks-per-sector 2 --sectors 2 --erase-ms 0 "
-                                   "--program-ms 0 --flash-file " +
-                                   file.string()));
-    const int fd = OpenDevice(scope);
-    ASSERT_GE(fd, 0);
-    Send(fd, Packet(0xFA));
-    EXPECT_EQ(ReadUpTo(fd, 6), (Bytes{0x02, 0xFA, 'A', 2, 2, 0x03}));
-    Send(fd, Bytes{0x41, 0x00, 0x03}); // bytes outside a packet are skipped
+    OpenScope scope(With("--firmware bootloader --blocks-per-sector 2 --sectors 2 --erase-ms 0 "
+                         "--program-ms 0 --flash-file " +
+                         file.string()));
+    scope.Send(Packet(0xFA));
+    EXPECT_EQ(scope.Read(6), (Bytes{0x02, 0xFA, 'A', 2, 2, 0x03}));
+    scope.Send({0x41, 0x00, 0x03}); // bytes outside a packet are skipped
     // Data full of start and end markers is taken by its length, not by value.
     Bytes image(3 * 2048);
     for (std::size_t i = 0; i < image.size(); ++i)
@@ -242,11 +228,9 @@ TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
         {0xFE, 0, kBadEnd, 'F'}, {0xFD, 2, 2, 'A'},     {0xFE, 2, kNone, 'R'}, {0xFC, 2, kNone, 'R'},
         {0xFD, 4, 0, 'R'},       {0x10, 0, kNone, 'U'}, {0xFD, 3, 2049, 'F'},  {0xFB, 0, kNone, 'A'}};
     for (const auto& [code, address, data, status] : steps) {
-        const Bytes payload = data < 0 ? Bytes{}
-                              : data < 3
-                                  ? Bytes(image.begin() + data * 2048, image.begin() + (data + 1) * 2048)
-                                  : Bytes(std::size_t(data));
-        EXPECT_EQ(Ask(fd, Packet(code, address, payload, data == kBadEnd ? 0x04 : 0x03)), status)
+        const auto block = image.begin() + std::clamp(data, 0, 2) * 2048;
+        const Bytes payload = data < 0 ? Bytes{} : (data < 3 ? Bytes(block, block + 2048) : Bytes(data));
+        EXPECT_EQ(scope.Ask(Packet(code, address, payload, data == kBadEnd ? 0x04 : 0x03)), status)
             << "command " << int(code) << " at " << address;
     }
     // The reply to the end command comes after the whole file is in place, written beside it
@@ -255,7 +239,6 @@ TEST(VirtualScopeEndToEnd, DownloadEndsUpInTheFlashFile) {
     image.resize(4 * 2048, 0xFF);
     EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(in), {}) == image) << "the flash file differs";
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 1);
-    close(fd);
     fs::remove(file);
     EXPECT_EQ(scope.Stop(SIGHUP), 0); // which writes the flash file again
     EXPECT_EQ(Events(scope, "cmd").at(11), "ev=cmd n=12 code=0xFD addr=1 len=2048");
@@ -282,14 +265,11 @@ TEST(VirtualScopeEndToEnd, LinkModelDelaysEachReply) {
         {With(boot + "--erase-ms 0"), erase, 6, 0}};
     for (const auto& [options, command, replyBytes, ms] : cases) {
         SCOPED_TRACE(testing::PrintToString(options));
-        VirtualScopeProcess scope(options);
-        const int fd = OpenDevice(scope);
-        ASSERT_GE(fd, 0);
+        OpenScope scope(options);
         const auto start = Clock::now();
-        Send(fd, command);
-        const Bytes reply = ReadUpTo(fd, replyBytes);
+        scope.Send(command);
+        const Bytes reply = scope.Read(replyBytes);
         const double took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        close(fd);
         EXPECT_TRUE(reply.size() == replyBytes && (replyBytes != 6 || reply[2] == 'A')) << reply.size();
         EXPECT_TRUE(took >= ms && took < ms + 100) << took;
     }
@@ -301,17 +281,19 @@ TEST(VirtualScopeEndToEnd, UnplugsAfterBytesCommandsOrSignalAndReplugs) {
     VirtualScopeProcess scope(With("--firmware bootloader --unplug-after-bytes 10 --unplug-after-commands 3 "
                                    "--replug-after-ms 300"));
     for (int round = 0; round < 3; ++round) {
-        ASSERT_TRUE(scope.WaitForLink(true, 2000));
-        const int fd = OpenDevice(scope);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B');
+        ASSERT_TRUE(scopelauncher::WaitUntil(2000, [&] { return scope.Plugged(); }));
+        const Device device(scope.LinkPath());
+        ASSERT_GE(device.fd, 0);
+        EXPECT_EQ(device.Ask(Packet(0xFF)), 'B');
         if (round == 0)
-            Send(fd, Packet(0xFF)); // its third byte is the tenth: the device goes away mid-command
+            device.Send(Packet(0xFF)); // its third byte is the tenth: the device goes away mid-command
         else if (round == 1)
-            EXPECT_EQ(Ask(fd, Packet(0xFF)), 'B') << "command 3, the last, is still answered";
+            EXPECT_EQ(device.Ask(Packet(0xFF)), 'B') << "command 3, the last, is still answered";
         else
             scope.Unplug(); // the fixture checks that the link goes
-        ExpectHangUp(fd);
+        pollfd p{device.fd, POLLIN, 0};
+        EXPECT_TRUE(poll(&p, 1, 2000) == 1 && (p.revents & (POLLHUP | POLLERR)));
+        EXPECT_LE(read(device.fd, &p, 1), 0);
     }
     EXPECT_EQ(Events(scope, "cmd").size(), 4u) << "the cut command was never taken";
     const Lines plugs = scope.WaitForEvents("plug", 4), unplugs = scope.WaitForEvents("unplug", 3);
@@ -323,10 +305,9 @@ TEST(VirtualScopeEndToEnd, UnplugsAfterBytesCommandsOrSignalAndReplugs) {
 TEST(VirtualScopeEndToEnd, EachFaultShapesTheReplyOnBothFirmwares) {
     for (const bool boot : {true, false}) {
         SCOPED_TRACE(boot ? "bootloader" : "screen");
-        VirtualScopeProcess scope(
-            With(std::string("--firmware ") + (boot ? "bootloader" : "screen") +
-                 " --picture pattern:full --fault drop@1 --fault short@2 --fault status@3 "
-                 "--fault noise@4 --fault late@5 --late-ms 400 --fault stall@7 --stall-ms 400"));
+        OpenScope scope(With(std::string("--firmware ") + (boot ? "bootloader" : "screen") +
+                             " --picture pattern:full --fault drop@1 --fault short@2 --fault status@3 "
+                             "--fault noise@4 --fault late@5 --late-ms 400 --fault stall@7 --stall-ms 400"));
         const Bytes request = boot ? Packet(0xFF) : kScreenRequest;
         Bytes whole = boot ? Bytes{0x02, 0xFF, 'B', 0, 0, 0x03} : Bytes(10, 0x00);
         whole.resize(boot ? 6 : kFrame, 0xFF);
@@ -336,26 +317,23 @@ TEST(VirtualScopeEndToEnd, EachFaultShapesTheReplyOnBothFirmwares) {
         Bytes noisy = boot ? Bytes{0x02, 0xFD, 0x41, 0x00, 0x00, 0x03} : Bytes{0x55}, twice = whole;
         noisy.insert(noisy.begin(), whole.begin(), whole.end()); // the reply, then the noise
         twice.insert(twice.end(), whole.begin(), whole.end());
-        const int fd = OpenDevice(scope);
-        ASSERT_GE(fd, 0);
         for (const Bytes& expected : {Bytes{}, cut, flagged, noisy}) {
-            Send(fd, request);
-            const Bytes got = ReadUpTo(fd, expected.size() + 1, 200);
+            scope.Send(request);
+            const Bytes got = scope.Read(expected.size() + 1, 200);
             EXPECT_TRUE(got == expected) << got.size() << " bytes, not " << expected.size();
         }
         // The late reply comes after --late-ms, and the command after it waits.
-        Send(fd, request);
-        Send(fd, request);
-        EXPECT_TRUE(ReadUpTo(fd, 1, 300).empty()) << "the late reply came early";
-        Bytes got = ReadUpTo(fd, twice.size() + 1, 500);
+        scope.Send(request);
+        scope.Send(request);
+        EXPECT_TRUE(scope.Read(1, 300).empty()) << "the late reply came early";
+        Bytes got = scope.Read(twice.size() + 1, 500);
         EXPECT_TRUE(got == twice) << got.size() << " bytes, not " << twice.size();
         // A stalled reply: half, a pause of --stall-ms, then the rest.
-        Send(fd, request);
-        EXPECT_EQ(ReadUpTo(fd, whole.size(), 300).size(), half);
-        got = ReadUpTo(fd, whole.size() - half + 1, 200);
+        scope.Send(request);
+        EXPECT_EQ(scope.Read(whole.size(), 300).size(), half);
+        got = scope.Read(whole.size() - half + 1, 200);
         EXPECT_TRUE(got == Bytes(whole.begin() + std::ptrdiff_t(half), whole.end()))
             << got.size() << " bytes";
-        close(fd);
         EXPECT_EQ(scope.Stop(SIGTERM), 0);
 
         const char* kinds[] = {"drop", "short", "status", "noise", "late", "none", "stall"};
@@ -376,19 +354,15 @@ TEST(VirtualScopeEndToEnd, EachFaultShapesTheReplyOnBothFirmwares) {
 // faults win; the kinds drawn are the ones named.
 TEST(VirtualScopeEndToEnd, SeededFaultScheduleDependsOnlyOnItsSettings) {
     const auto faults = [](const std::string& options) {
-        VirtualScopeProcess scope(With("--firmware bootloader --late-ms 0 " + options));
-        const int fd = OpenDevice(scope);
+        OpenScope scope(With("--firmware bootloader --late-ms 0 " + options));
         for (int i = 0; i < 60; ++i)
-            Send(fd, Packet(0xFF));
+            scope.Send(Packet(0xFF));
         Lines found(60); // by command number: a dropped reply is logged at once, the others once sent
         for (const std::string& line : scope.WaitForEvents("reply", 60))
             found.at(std::stoul(Field(line, "n")) - 1) = Field(line, "fault");
-        close(fd);
         return found;
     };
-    const auto count = [](const Lines& found, const char* kind) {
-        return std::count(found.begin(), found.end(), kind);
-    };
+    const auto count = [](const Lines& found, const char* kind) { return std::ranges::count(found, kind); };
     const Lines a = faults("--fault-seed 7 --fault-rate 0.5");
     EXPECT_EQ(faults("--fault-seed 7 --fault-rate 0.5"), a);
     EXPECT_NE(faults("--fault-seed 8 --fault-rate 0.5"), a);
@@ -406,11 +380,9 @@ TEST(VirtualScopeEndToEnd, SeededFaultScheduleDependsOnlyOnItsSettings) {
 // The host's lock is refused for --busy-for-ms (--busy, for good, is met by Haldrin's tests).
 TEST(VirtualScopeEndToEnd, BusyDeviceRefusesTheHostsLockForAWhile) {
     VirtualScopeProcess scope(With("--busy-for-ms 300"));
-    EXPECT_EQ(OpenDevice(scope), -2);
+    EXPECT_EQ(Device(scope.LinkPath()).fd, -2);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const int fd = OpenDevice(scope);
-    EXPECT_GE(fd, 0) << "still busy after 500 ms";
-    close(fd);
+    EXPECT_GE(Device(scope.LinkPath()).fd, 0) << "still busy after 500 ms";
     const Lines busy = scope.WaitForEvents("busy", 2, 0);
     ASSERT_EQ(busy.size(), 2u);
     EXPECT_GE(Between(busy[0], busy[1]), 300);

@@ -1,6 +1,5 @@
-// One handle used from several threads, as callers of a bridge library often do: a
-// waiting read holds up no other call, closing the handle ends its wait, and a reader
-// and a writer share a stream. Also built under ThreadSanitizer.
+// One handle used from several threads, as callers of a bridge library often do. Also built
+// under ThreadSanitizer.
 #include "PtyPeer.h"
 
 #include <atomic>
@@ -25,7 +24,9 @@ struct WaitingReader {
     std::future<std::pair<FT_STATUS, Clock::time_point>> result;
 };
 
-TEST(ThreadedCallers, AWaitingReadHoldsUpNoOtherCallAndClosingEndsIt) {
+// A waiting read holds up no other call, and closing the handle ends its wait. Then a stream is read in one
+// thread while another writes and asks for the queue status: every byte arrives once and in order.
+TEST(ThreadedCallers, AWaitingReadHoldsUpNoOtherCallClosingEndsItAndThreadsShareAStream) {
     OpenedPeer peer;
     WaitingReader reader(peer.handle, 4);
     const auto start = Clock::now();
@@ -45,12 +46,7 @@ TEST(ThreadedCallers, AWaitingReadHoldsUpNoOtherCallAndClosingEndsIt) {
     EXPECT_NE(status, FT_OK);
     EXPECT_LT(endedAt - closedAt, milliseconds(100));
     ASSERT_EQ(FT_Open(0, &peer.handle), FT_OK); // the lock went with the handle
-}
 
-// A stream read in one thread while another writes and asks for the queue status:
-// every byte arrives once and in order.
-TEST(ThreadedCallers, ReaderAndWriterThreadsShareAHandle) {
-    OpenedPeer peer;
     ASSERT_EQ(FT_SetTimeouts(peer.handle, 5000, 1000), FT_OK);
     constexpr size_t kTotal = 64 * 1024;
     std::atomic<bool> reading{true};

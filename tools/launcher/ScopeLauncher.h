@@ -4,6 +4,7 @@
 
 #include "BridgeFolder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,10 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
-#include <string>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -33,21 +31,18 @@ struct PrivateRuntimeDir {
             path.clear();
     }
     ~PrivateRuntimeDir() {
-        std::error_code ignored;
-        if (!path.empty())
-            std::filesystem::remove_all(path, ignored);
+        std::error_code e;
+        std::filesystem::remove_all(path, e);
     }
-    PrivateRuntimeDir(const PrivateRuntimeDir&) = delete;
+    PrivateRuntimeDir(PrivateRuntimeDir&&) = delete; // nor copied
+
     std::string path; // empty when the folder could not be made
 };
 
 // Value of key in a log line ("" when absent), e.g. Field(line, "ev").
 inline std::string Field(const std::string& logLine, const std::string& key) {
-    std::istringstream words(logLine);
-    for (std::string word; words >> word;)
-        if (word.rfind(key + "=", 0) == 0)
-            return word.substr(key.size() + 1);
-    return {};
+    const std::size_t at = (" " + logLine).find(" " + key + "="), from = at + key.size() + 1;
+    return at == std::string::npos ? "" : logLine.substr(from, logLine.find(' ', from) - from);
 }
 
 // Polls done() every 2 ms until it holds or timeoutMs have passed.
@@ -69,56 +64,57 @@ class ScopeLauncher {
     static constexpr int kKilled = -2; // Stop's answer when it had to kill the scope; -1: none ran
 
     explicit ScopeLauncher(std::function<void(const std::string&)> onError = {})
-        : m_onError(std::move(onError)) {}
-    ~ScopeLauncher() {
-        Stop();
-        if (m_ownLog)
-            unlink(m_logPath.c_str());
-    }
-    ScopeLauncher(const ScopeLauncher&) = delete;
-    ScopeLauncher& operator=(const ScopeLauncher&) = delete;
+        : m_onError(onError ? std::move(onError) : [](const std::string&) {}) {}
+    ~ScopeLauncher() { Stop(), unlink(m_ownLog.c_str()); }
+    ScopeLauncher(ScopeLauncher&&) = delete; // nor copied
 
     // Once: returns when the device link exists; a scope that did not get that far is stopped.
     // Its log goes to logPath (kept) or to a file of its own (removed with the launcher).
     std::string Start(const std::vector<std::string>& options, const std::string& name = "scope0",
                       const std::string& logPath = {}) {
-        m_name = name;
         std::vector<std::string> args{Program()};
         if (access(args[0].c_str(), X_OK) != 0)
             return Fail(args[0] + " cannot be run: " + std::strerror(errno) +
                         " (build the virtual-scope target)");
-        m_ownLog = logPath.empty();
-        m_logPath = m_ownLog
+        m_name = name;
+        m_logPath = logPath.empty()
                         ? (std::filesystem::temp_directory_path() / ("virtual-scope-" + name + "-XXXXXX.log"))
                               .string()
                         : logPath;
-        const int log =
-            m_ownLog ? mkstemps(m_logPath.data(), 4) : open(m_logPath.c_str(), O_WRONLY | O_CREAT, 0644);
+        const int log = logPath.empty() ? mkstemps(m_logPath.data(), 4)
+                                        : open(m_logPath.c_str(), O_WRONLY | O_CREAT, 0644);
         if (log < 0)
             return Fail(std::string("cannot create the virtual scope's log file: ") + std::strerror(errno));
         close(log);
+        m_ownLog = logPath.empty() ? m_logPath : "";
         args.insert(args.end(), options.begin(), options.end());
         args.insert(args.end(), {"--name", m_name, "--log", m_logPath});
-        m_pid = fork();
-        if (m_pid < 0)
+        std::vector<char*> argv(args.size() + 1); // ends with nullptr
+        std::ranges::transform(args, argv.begin(), [](std::string& arg) { return arg.data(); });
+        if ((m_pid = fork()) < 0)
             return Fail(std::string("cannot start the virtual scope: ") + std::strerror(errno));
-        if (m_pid == 0)
-            RunInChild(args);
-        int status = 0;
-        bool exited = false;
-        const bool linked = WaitUntil(kWaitMs, [&] {
-            exited = waitpid(m_pid, &status, WNOHANG) == m_pid;
-            return exited || WaitForLink(true, 0);
-        });
-        if (exited) {
-            m_pid = -1;
-            return Fail("the virtual scope ended with code " + std::to_string(ExitCode(status)) +
-                        " before its device link appeared (options rejected? see its stderr)");
+        if (m_pid == 0) {
+            // A parent that dies must not leave its scope (and its link) behind.
+            if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() == 1)
+                _exit(127);
+            // The parent may block or catch signals; the scope wants the defaults.
+            const sigset_t none{};
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            dup2(open("/dev/null", O_RDONLY), 0);
+            // Descriptors of the parent (an open device among them) must not live on in the scope: a
+            // copy would keep the host's flock and the pseudo-terminal of another scope alive.
+            close_range(3, ~0u, 0);
+            execv(argv[0], argv.data());
+            _exit(127);
         }
-        if (linked)
-            return {};
-        Stop();
-        return Fail("the virtual scope's device link " + LinkPath() + " did not appear within 5 s");
+        std::string ended;
+        if (!WaitUntil(kWaitMs, [&] { return !(ended = Ended()).empty() || Plugged(); })) {
+            Stop();
+            return Fail("the virtual scope's device link " + LinkPath() + " did not appear within 5 s");
+        }
+        return ended.empty() ? ended
+                             : Fail("the virtual scope " + ended +
+                                    " before its device link appeared (options rejected? see its stderr)");
     }
     // SIGUSR1 and SIGUSR2; they return once the link is gone, or back.
     std::string Unplug() { return SignalAndWait(SIGUSR1, false, "is still there 5 s after unplug"); }
@@ -131,13 +127,10 @@ class ScopeLauncher {
         kill(m_pid, signal);
         int status = 0;
         const auto reaped = [&] {
-            const pid_t r = waitpid(m_pid, &status, WNOHANG);
-            return r == m_pid || (r < 0 && errno == ECHILD);
+            return errno = 0, waitpid(m_pid, &status, WNOHANG) == m_pid || errno == ECHILD;
         };
-        int code = kKilled;
-        if (WaitUntil(kWaitMs, reaped)) {
-            code = ExitCode(status);
-        } else {
+        const bool exited = WaitUntil(kWaitMs, reaped);
+        if (!exited) {
             kill(m_pid, SIGKILL);
             WaitUntil(kWaitMs, reaped);
             unlink(LinkPath().c_str()); // it had no chance to remove its own link
@@ -145,15 +138,11 @@ class ScopeLauncher {
                  "; killed it");
         }
         m_pid = -1;
-        return code;
+        return exited ? ExitCode(status) : kKilled;
     }
 
-    // The link exists (and leads to a pseudo-terminal) as wanted within timeoutMs.
-    bool WaitForLink(bool present, int timeoutMs) const {
-        struct stat st;
-        return WaitUntil(timeoutMs, [&] { return (stat(LinkPath().c_str(), &st) == 0) == present; });
-    }
-    bool Plugged() const { return WaitForLink(true, 0); }
+    // The link exists and leads somewhere (to the scope's pseudo-terminal).
+    bool Plugged() const { return access(LinkPath().c_str(), F_OK) == 0; }
     // Empty while it runs (or was never started); how it ended when it ended by itself.
     std::string Ended() {
         int status = 0;
@@ -177,69 +166,33 @@ class ScopeLauncher {
                                            int timeoutMs = kWaitMs) const {
         std::vector<std::string> found;
         WaitUntil(timeoutMs, [&] {
-            found.clear();
-            for (const std::string& line : LogLines())
-                if (Field(line, "ev") == ev)
-                    found.push_back(line);
+            found = LogLines();
+            std::erase_if(found, [&](const std::string& line) { return Field(line, "ev") != ev; });
             return found.size() >= count;
         });
         return found;
     }
-    std::string LinkPath() const { return BridgeDirectory() + "/" + m_name; }
+    std::string LinkPath() const { return usbdriver::VirtualBridgeFolder() + "/" + m_name; }
     pid_t Pid() const { return m_pid; }
-
     static std::string Program() {
-        std::error_code error;
-        return (std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "virtual-scope")
-            .string();
+        std::error_code e;
+        return std::filesystem::read_symlink("/proc/self/exe", e).replace_filename("virtual-scope").string();
     }
-    static std::string BridgeDirectory() { return usbdriver::VirtualBridgeFolder(); }
 
   private:
     // The shell's exit code: 128 + the signal's number for a process a signal ended.
-    static int ExitCode(int status) {
-        return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-    }
-
-    [[noreturn]] static void RunInChild(std::vector<std::string> args) {
-        // A parent that dies must not leave its scope (and its link) behind.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() == 1)
-            _exit(127);
-        // The parent may block or catch signals; the scope wants the defaults.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (const int devnull = open("/dev/null", O_RDONLY); devnull >= 0)
-            dup2(devnull, 0);
-        // Descriptors of the parent (an open device among them) must not live on in the scope: a
-        // copy would keep the host's flock and the pseudo-terminal of another scope alive.
-        close_range(3, ~0u, 0);
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    std::string SignalAndWait(int signal, bool linked, const char* otherwise) {
-        if (m_pid <= 0)
+    static int ExitCode(int s) { return WIFSIGNALED(s) ? 128 + WTERMSIG(s) : WEXITSTATUS(s); }
+    std::string SignalAndWait(int signal, bool plugged, const char* otherwise) {
+        if (m_pid <= 0 || kill(m_pid, signal) != 0)
             return Fail("the virtual scope is not running");
-        kill(m_pid, signal);
-        return WaitForLink(linked, kWaitMs)
+        return WaitUntil(kWaitMs, [&] { return Plugged() == plugged; })
                    ? ""
                    : Fail("the virtual scope's link " + LinkPath() + " " + otherwise);
     }
-    std::string Fail(const std::string& error) const {
-        if (m_onError)
-            m_onError(error);
-        return error;
-    }
+    std::string Fail(const std::string& error) const { return m_onError(error), error; }
 
     std::function<void(const std::string&)> m_onError;
-    std::string m_name = "scope0";
-    std::string m_logPath;
-    bool m_ownLog = true;
+    std::string m_name = "scope0", m_logPath, m_ownLog; // m_ownLog: the log's path when it is ours to remove
     pid_t m_pid = -1;
 };
 

@@ -15,8 +15,7 @@
 static std::atomic<unsigned> g_calls{0};
 
 static FT_STATUS Counted() {
-    ++g_calls;
-    return FT_DEVICE_NOT_FOUND;
+    return ++g_calls, FT_DEVICE_NOT_FOUND;
 }
 
 SUBSTITUTE_EXPORT unsigned substitute_call_count(void) {
