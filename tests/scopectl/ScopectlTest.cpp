@@ -181,15 +181,17 @@ TEST_F(ScopectlTest, FlashSendsHaldrinsCommandsWithItsGaps) {
         EXPECT_EQ(cli[i].what + " " + cli[i].status, haldrin[i].what + " " + haldrin[i].status) << i;
         if (i + 1 == cli.size())
             break;
-        // From the reply's last byte (logged just after it left) to the next command.
+        // From the reply's last byte to the next command. The reply is logged just after its last byte
+        // left, so a scope held up between the two makes a gap look shorter than it was.
         const double gap = cli[i + 1].sentAt - cli[i].repliedAt;
         const bool failed = cli[i].status != "A" && cli[i].status != "B";
-        EXPECT_GE(gap, failed ? 99.5 : 0.9) << "after command " << i << " (" << cli[i].status << ")";
+        EXPECT_GE(gap, failed ? 99.5 : 0.5) << "after command " << i << " (" << cli[i].status << ")";
         EXPECT_LT(gap, failed ? 150 : 50) << "after command " << i;
         if (!failed)
             successGaps.push_back(gap);
     }
     std::ranges::sort(successGaps);
+    EXPECT_GE(successGaps[successGaps.size() / 10], 0.9) << "steps after a success come early";
     EXPECT_LT(successGaps[successGaps.size() / 2], 2.5) << "the median step after a success is late";
 }
 
