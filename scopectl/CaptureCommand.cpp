@@ -2,7 +2,6 @@
 
 #include "BitmapWriter.h"
 #include "BridgeListing.h"
-#include "CaptureLink.h"
 #include "ExitCodes.h"
 #include "ImageSaver.h"
 #include "Interrupt.h"
@@ -53,7 +52,7 @@ bool CaptureCommand::OpenScope() {
                      bridges.size(), bridges.size() == 1 ? "" : "s", m_options.device);
         return false;
     }
-    m_lastOpenAt = m_clock.TickCount();
+    m_reopener.Opened();
     if (m_driver.m_open(m_options.device, &m_state.m_driverHandle) != FT_OK) {
         // The driver has said why on standard error.
         m_state.m_driverHandle = nullptr;
@@ -73,12 +72,8 @@ int CaptureCommand::TakePicture() {
         m_timers.Wait();
         if (Interrupted())
             return kExitInterrupted;
-        const bool reopenDue =
-            m_state.m_driverHandle == nullptr && m_clock.TickCount() - m_lastOpenAt >= kReopenRetryMs;
-        if (m_state.m_linkFailed || reopenDue) {
-            m_lastOpenAt = m_clock.TickCount();
-            capture::ReopenDevice(m_driver, m_state, m_receiver, m_options.device);
-        }
+        if (m_reopener.Due())
+            m_reopener.Reopen(m_options.device);
         m_receiver.ReceiveFrame();
         if (!m_drawn && m_clock.TickCount() - start >= kPictureTimeoutMs) {
             std::fprintf(stderr,

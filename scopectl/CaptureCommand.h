@@ -6,6 +6,7 @@
 #include "CommandLine.h"
 #include "DriverTable.h"
 #include "FrameReceiver.h"
+#include "LinkReopener.h"
 #include "PictureFile.h"
 #include "ScreenCanvas.h"
 #include "SteadyClock.h"
@@ -19,7 +20,6 @@ class CaptureCommand : private capture::WindowPort {
   public:
     // How long one picture may take, retries after lost or spoilt replies included.
     static constexpr std::uint32_t kPictureTimeoutMs = 10000;
-    static constexpr std::uint32_t kReopenRetryMs = 1000;
 
     explicit CaptureCommand(CaptureOptions options);
     ~CaptureCommand() override;
@@ -44,9 +44,9 @@ class CaptureCommand : private capture::WindowPort {
     capture::ScreenCanvas m_canvas;
     appsupport::SteadyClock m_clock;
     capture::FrameReceiver m_receiver;
+    capture::LinkReopener m_reopener{m_driver, m_state, m_receiver, m_clock};
     StepTimers m_timers;
     bool m_drawn = false;
-    std::uint32_t m_lastOpenAt = 0;
 };
 
 } // namespace scopectl

@@ -21,7 +21,7 @@ int CaptureLink::OpenLink() {
         return 0;
     }
     m_driver.m_open(0, &m_state.m_driverHandle);
-    m_lastOpenAt = m_clock.TickCount();
+    m_reopener.Opened();
     m_state.m_disconnected = 0;
     m_canvas.CreateCanvas();
     m_timers.Start(kCaptureTimer, kCapturePeriodMs, appsupport::WindowTimers::Kind::Repeating);
@@ -46,35 +46,13 @@ void CaptureLink::SuperviseLink() {
         m_messages.ShowMessage("Could not connect to Scope on USB.");
     } else if (count != 0 && m_state.m_disconnected == 1) {
         m_state.m_disconnected = 0;
-        OpenDevice();
-    } else if (count != 0 && ReopenDue()) {
+        m_reopener.Reopen(0);
+    } else if (count != 0 && m_reopener.Due()) {
         // Gone and back between two ticks (suspend, a held-up thread, a quick
         // replug), or not openable a moment ago (the node's rights not yet set):
         // reopened as silently as after a loss that the count saw.
-        OpenDevice();
+        m_reopener.Reopen(0);
     }
-}
-
-bool CaptureLink::ReopenDue() {
-    if (m_state.m_linkFailed)
-        return true;
-    return m_state.m_driverHandle == nullptr && m_clock.TickCount() - m_lastOpenAt >= kReopenRetryMs;
-}
-
-void ReopenDevice(DriverTable& driver, CaptureState& state, FrameReceiver& receiver, int device) {
-    if (state.m_driverHandle != nullptr) {
-        driver.m_close(state.m_driverHandle);
-        state.m_driverHandle = nullptr;
-    }
-    state.m_linkFailed = false;
-    if (driver.m_open(device, &state.m_driverHandle) != FT_OK)
-        state.m_driverHandle = nullptr;
-    receiver.LinkReopened();
-}
-
-void CaptureLink::OpenDevice() {
-    m_lastOpenAt = m_clock.TickCount();
-    ReopenDevice(m_driver, m_state, m_receiver, 0);
 }
 
 void CaptureLink::CloseLink() {

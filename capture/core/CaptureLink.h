@@ -7,6 +7,7 @@
 #include "Clock.h"
 #include "DriverTable.h"
 #include "FrameReceiver.h"
+#include "LinkReopener.h"
 #include "Messages.h"
 #include "ScreenCanvas.h"
 #include "WindowTimers.h"
@@ -16,19 +17,10 @@
 
 namespace capture {
 
-// Opens bridge device again after a lost link: the old handle is closed first
-// (left open it leaks a descriptor per loss and can make the device refuse our
-// own new open), and the receiver gives up the request that went with it. A
-// failed open leaves no handle, to be tried again later.
-void ReopenDevice(DriverTable& driver, CaptureState& state, FrameReceiver& receiver, int device);
-
 class CaptureLink {
   public:
     static constexpr int kCaptureTimer = 1;
     static constexpr int kCapturePeriodMs = 1;
-    // A scope that is counted but could not be opened is tried again this often
-    // (each failed open prints its reason on standard error).
-    static constexpr std::uint32_t kReopenRetryMs = 1000;
 
     struct Binding {
         std::string fileName = DriverTable::kLibraryFileName;
@@ -47,9 +39,6 @@ class CaptureLink {
     void CloseLink();
 
   private:
-    void OpenDevice();
-    bool ReopenDue();
-
     CaptureState& m_state;
     DriverTable& m_driver;
     FrameReceiver& m_receiver;
@@ -59,7 +48,7 @@ class CaptureLink {
     appsupport::Clock& m_clock;
     Binding m_binding;
     bool m_timerRunning = false;
-    std::uint32_t m_lastOpenAt = 0;
+    LinkReopener m_reopener{m_driver, m_state, m_receiver, m_clock};
 };
 
 } // namespace capture
