@@ -39,6 +39,11 @@ std::uint8_t Command(std::uint8_t code, int address, int length, const std::uint
     return received == BootPacket::kReplyLength ? g_reply[BootPacket::kStatusByte] : 0;
 }
 
+// One command, acknowledged.
+bool Acknowledged(std::uint8_t code, int address, int length = 0, const std::uint8_t* data = nullptr) {
+    return Command(code, address, length, data) == BootPacket::kAcknowledged;
+}
+
 // The step until it succeeds, 100 ms between tries, then the protocol's 1 ms.
 template <typename Step> bool Succeed(Step step) {
     for (int tries = 0; tries <= 10; ++tries) {
@@ -86,7 +91,7 @@ int main(int argc, char** argv) {
 
     int perSector = 0;
     const bool ok = Succeed([&] {
-        if (Command(BootPacket::kQueryGeometry, 0, 0, nullptr) != BootPacket::kAcknowledged)
+        if (!Acknowledged(BootPacket::kQueryGeometry, 0))
             return false;
         perSector = g_reply[BootPacket::kBlocksPerSectorByte];
         return perSector * g_reply[BootPacket::kSectorCountByte] * FirmwareImage::kBlockSize >=
@@ -99,14 +104,13 @@ int main(int argc, char** argv) {
     const int last = image.Blocks(); // blocks 0 .. T, as Haldrin sends them
     for (int block = 0; block <= last; ++block) {
         const int sector = block / perSector;
-        const bool written =
-            (block % perSector != 0 ||
-             (Succeed([&] { return Command(BootPacket::kEraseSector, sector, 0, nullptr) == 'A'; }) &&
-              Succeed([&] { return Command(BootPacket::kBlankCheck, sector, 0, nullptr) == 'A'; }))) &&
-            Succeed([&] {
-                return Command(BootPacket::kProgramBlock, block, FirmwareImage::kBlockSize,
-                               image.Block(block)) == 'A';
-            });
+        const bool written = (block % perSector != 0 ||
+                              (Succeed([&] { return Acknowledged(BootPacket::kEraseSector, sector); }) &&
+                               Succeed([&] { return Acknowledged(BootPacket::kBlankCheck, sector); }))) &&
+                             Succeed([&] {
+                                 return Acknowledged(BootPacket::kProgramBlock, block,
+                                                     FirmwareImage::kBlockSize, image.Block(block));
+                             });
         if (!written) {
             std::fprintf(stderr, "loader-bare-host: block %d failed\n", block);
             return 1;
